@@ -1,0 +1,144 @@
+#include "link/exchange.h"
+
+#include <cstring>
+
+#include "link/checksum.h"
+
+namespace torvik::link {
+
+std::string Link::field(int first, int length) const {
+    if (first < 1 || length <= 0) return {};
+    const auto start = static_cast<size_t>(first - 1);
+    if (start >= last_reply_.size()) return {};
+    return last_reply_.substr(start, static_cast<size_t>(length));
+}
+
+char Link::at(int position) const {
+    if (position < 1 || static_cast<size_t>(position) > last_reply_.size()) return '\0';
+    return last_reply_[static_cast<size_t>(position - 1)];
+}
+
+void Link::trace_sent(const std::string& frame) {
+    if (!trace_) return;
+    trace_('>', frame);
+    trace_rx_.clear();
+}
+
+void Link::trace_received(bool complete) {
+    if (!trace_) return;
+    trace_(complete ? '<' : '?', trace_rx_);
+    trace_rx_.clear();
+}
+
+void Link::finish_reply() {
+    buffer_[static_cast<size_t>(count_)] = 0;
+    const auto* text = reinterpret_cast<const char*>(buffer_.data());
+    last_reply_.assign(text, strnlen(text, kBufferSize));
+}
+
+bool Link::SendShort(std::string_view payload) {
+    buffer_.fill(0);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(payload.data());
+    const uint8_t x = xor8(bytes, payload.size(), kTAB);
+    const char hi = hex_digit(x >> 4), lo = hex_digit(x & 0xF);
+    if (trace_) trace_sent(std::string(1, char(kTAB)) + std::string(payload) + hi + lo + char(kCR));
+
+    port_.WriteByte(kTAB);
+    port_.WriteBlock(bytes, payload.size());
+    port_.WriteByte(static_cast<uint8_t>(hi));
+    port_.WriteByte(static_cast<uint8_t>(lo));
+    port_.WriteByte(kCR);
+
+    count_ = 0;
+    const uint32_t start = clock_.now_ms();
+    uint32_t elapsed = 0;
+    do {
+        uint8_t byte = 0;
+        if (port_.ReadByte(byte)) {
+            if (trace_) trace_rx_.push_back(static_cast<char>(byte));
+            buffer_[static_cast<size_t>(count_)] = byte;
+            if (++count_ == static_cast<int>(kBufferSize)) count_ = 0;
+            if (byte == kCR && buffer_[0] == kLF) {
+                finish_reply();
+                const int length = count_;
+                bool ok = false;
+                if (length >= 4) {
+                    const uint8_t y = xor8(buffer_.data(), static_cast<size_t>(length - 3));
+                    ok = buffer_[static_cast<size_t>(length - 3)] == uint8_t(hex_digit(y >> 4)) &&
+                         buffer_[static_cast<size_t>(length - 2)] == uint8_t(hex_digit(y & 0xF));
+                }
+                trace_received(ok);
+                return ok;
+            }
+        } else {
+            pump_.process_pending();
+            elapsed = elapsed_ms(start, clock_.now_ms());
+        }
+    } while (elapsed <= kShortBudgetMs);
+    trace_received(false);
+    return false;
+}
+
+bool Link::SendLong(std::string_view payload) {
+    buffer_.fill(0);
+    std::string framed;
+    framed.reserve(payload.size() + 2);
+    framed.push_back(char(kSOH));
+    framed.append(payload);
+    framed.push_back(char(kSTX));
+    const std::string digits = crc_digits(crc16_arc(framed));
+    if (trace_) trace_sent(framed + digits + char(kCR));
+
+    const auto* bytes = reinterpret_cast<const uint8_t*>(payload.data());
+    port_.WriteByte(kSOH);
+    port_.WriteBlock(bytes, payload.size());
+    port_.WriteByte(kSTX);
+    for (char d : digits) port_.WriteByte(static_cast<uint8_t>(d));
+    port_.WriteByte(kCR);
+
+    count_ = 0;
+    int etx_pos = 0, eot_pos = 0;  // 0: none seen
+    const uint32_t start = clock_.now_ms();
+    uint32_t elapsed = 0;
+    do {
+        uint8_t byte = 0;
+        if (port_.ReadByte(byte)) {
+            if (trace_) trace_rx_.push_back(static_cast<char>(byte));
+            if (byte == kETX) count_ = 0;
+            buffer_[static_cast<size_t>(count_)] = byte;
+            if (++count_ == static_cast<int>(kBufferSize)) {
+                count_ = 0;
+                trace_received(false);
+                return false;
+            }
+            if (byte == kETX) etx_pos = count_;
+            if (byte == kEOT) eot_pos = count_;
+            if (byte == kCR) {
+                if (etx_pos == 0 || eot_pos == 0 || eot_pos <= etx_pos + 4) {
+                    trace_received(false);
+                    return false;
+                }
+                finish_reply();
+                // The CRC runs from the first cell to the first EOT; the four
+                // cells after it must hold its digits.
+                size_t eot = 0;
+                while (eot < kBufferSize && buffer_[eot] != kEOT) ++eot;
+                bool ok = false;
+                if (eot < kBufferSize) {
+                    const std::string want = crc_digits(crc16_arc(buffer_.data(), eot + 1));
+                    ok = eot + 4 < kBufferSize &&
+                         std::memcmp(buffer_.data() + eot + 1, want.data(), 4) == 0;
+                }
+                trace_received(ok);
+                return ok;
+            }
+        } else {
+            pump_.process_pending();
+            elapsed = elapsed_ms(start, clock_.now_ms());
+        }
+    } while (elapsed <= kLongBudgetMs);
+    trace_received(false);
+    return false;
+}
+
+}  // namespace torvik::link

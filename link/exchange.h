@@ -1,0 +1,83 @@
+// One command, one reply: the short and the long frame exchanges over the
+// open port, and the receive records they share.
+//
+// Short frame, as sent (n payload bytes):
+//   +-----+-----------+----------------+----+
+//   | TAB | payload   | XOR hi | XOR lo | CR |    XOR = 0x09 ^ payload bytes
+//   +-----+-----------+----------------+----+
+// Short reply, positions from 1 (L bytes):
+//   | 1: LF | 2..L-3: body | L-2, L-1: XOR of 1..L-3 | L: CR |
+//
+// Long frame, as sent:
+//   +-----+---------+-----+----------------------+----+
+//   | SOH | payload | STX | CRC digits (4, hi 1st) | CR |  CRC-16/ARC of SOH..STX
+//   +-----+---------+-----+----------------------+----+
+// Long reply, positions from 1 (E = first EOT):
+//   | 1: ETX | 2..E-1: body (>= 4) | E: EOT | E+1..E+4: CRC of 1..E | CR |
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "link/clock.h"
+#include "link/event_pump.h"
+#include "link/port.h"
+
+namespace torvik::link {
+
+constexpr uint8_t kSOH = 0x01, kSTX = 0x02, kETX = 0x03, kEOT = 0x04;
+constexpr uint8_t kTAB = 0x09, kLF = 0x0A, kCR = 0x0D;
+constexpr uint32_t kShortBudgetMs = 200;
+constexpr uint32_t kLongBudgetMs = 300;
+
+// Optional wire trace: direction ('>' sent, '<' received), the bytes, and
+// whether the exchange accepted them.
+using TraceSink = std::function<void(char direction, std::string_view bytes)>;
+
+class Link {
+public:
+    static constexpr size_t kBufferSize = 1024;
+
+    Link(Port& port, Clock& clock, EventPump& pump) : port_(port), clock_(clock), pump_(pump) {}
+
+    // Sends the payload in a short frame and waits up to 200 ms for a reply;
+    // true for a complete reply whose check digits match.
+    bool SendShort(std::string_view payload);
+    // Sends the payload in a long frame and waits up to 300 ms for a reply;
+    // true for a complete reply whose CRC digits match.
+    bool SendLong(std::string_view payload);
+
+    // Bytes stored since the exchange began (the reply's length after a
+    // complete reply), 0..1023.
+    int receive_count() const { return count_; }
+    // The last complete reply frame, up to the first zero byte.
+    const std::string& last_reply() const { return last_reply_; }
+    const std::array<uint8_t, kBufferSize>& buffer() const { return buffer_; }
+    // Characters of the last reply at 1-based positions first..first+length-1,
+    // clipped to the text.
+    std::string field(int first, int length) const;
+    // Character of the last reply at a 1-based position, '\0' beyond its end.
+    char at(int position) const;
+
+    void set_trace(TraceSink sink) { trace_ = std::move(sink); }
+    Port& port() { return port_; }
+
+private:
+    void trace_sent(const std::string& frame);
+    void trace_received(bool complete);
+    void finish_reply();
+
+    Port& port_;
+    Clock& clock_;
+    EventPump& pump_;
+    std::array<uint8_t, kBufferSize> buffer_{};
+    int count_ = 0;
+    std::string last_reply_;
+    TraceSink trace_;
+    std::string trace_rx_;
+};
+
+}  // namespace torvik::link

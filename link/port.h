@@ -1,0 +1,40 @@
+// The port state: the one serial port of the process, with the fixed pauses
+// after writes that the reader's receiver relies on.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "link/clock.h"
+#include "link/serial_device.h"
+
+namespace torvik::link {
+
+class Port {
+public:
+    Port(SerialDevice& device, Clock& clock) : device_(device), clock_(clock) {}
+
+    // Opens "COM" + number with the settings string. While a port is already
+    // open this returns false and leaves that port alone: there is one handle.
+    bool OpenPort(int port_number, const std::string& settings);
+    // Restores the saved time-outs and closes; harmless when nothing is open.
+    void ClosePort();
+    bool is_open() const { return open_; }
+
+    // Writes one byte, then sleeps 1 ms.
+    void WriteByte(uint8_t byte);
+    // Writes the bytes in one write, then sleeps 5 ms.
+    void WriteBlock(const uint8_t* data, size_t count);
+    // One read of at most one byte within about 1 ms.
+    bool ReadByte(uint8_t& byte);
+
+    SerialDevice& device() { return device_; }
+    Clock& clock() { return clock_; }
+
+private:
+    SerialDevice& device_;
+    Clock& clock_;
+    bool open_ = false;
+};
+
+}  // namespace torvik::link

@@ -1,0 +1,31 @@
+// The platform's serial device: one port at a time, opened by its COM number.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace torvik::link {
+
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Opens "COM" + number exclusively (existing devices only), saves the
+    // device's read time-outs, applies the 1 ms read time-out and the settings
+    // string ("19200,e,8,1"). A settings string the parser refuses leaves the
+    // line settings as they were and the open still succeeds. False when the
+    // device is missing, busy or cannot be opened.
+    virtual bool open(int port_number, const std::string& settings) = 0;
+    // Restores the saved time-outs and releases the device.
+    virtual void close() = 0;
+    // One blocking write; errors are not reported.
+    virtual void write(const uint8_t* data, size_t count) = 0;
+    // One read of at most one byte that returns within about 1 ms; false when
+    // no byte came or the read failed.
+    virtual bool read_byte(uint8_t& byte) = 0;
+    // Why the last open failed, for the technician (empty when unknown).
+    virtual std::string last_open_failure() const { return {}; }
+    // The device a COM number stands for (empty when none).
+    virtual std::string device_path(int /*port_number*/) const { return {}; }
+};
+
+}  // namespace torvik::link
