@@ -295,3 +295,85 @@ TEST(LinkOps, FailedCommandRepeatsPresenceAndCommandOnce) {
 
 }  // namespace
 }  // namespace torvik::test
+
+namespace torvik::test {
+namespace {
+
+TEST(Scan, SweepFindsReaderAtAnotherSpeedAndStoresIt) {
+    Harness h;
+    h.reader.line = {38400, 'e'};
+    h.start();
+    h.form.user_set_checked(h.form.chkLock, false);
+    h.form.press(h.form.btnScan);
+    ASSERT_TRUE(h.form.state.reader_found);
+    const char* key = "\\Software\\KELDO\\ReaderConfig";
+    EXPECT_EQ(h.store.get(key, "ScanCommNo")->dword, 3u);
+    EXPECT_EQ(h.store.get(key, "ScanBaudRateNo")->dword, 7u);
+    EXPECT_EQ(h.store.get(key, "ScanBaudRate")->data, "38400,e,8,1");
+    EXPECT_EQ(h.store.get(key, "ScanBaudRate")->type, app::ValueType::String);
+    EXPECT_EQ(h.form.cmbBaudRate.selected_text(), "38400,e,8,1");
+
+    // The next start finds it at once and stores nothing more.
+    Harness again;
+    again.reader.line = {38400, 'e'};
+    again.store.keys = h.store.keys;
+    again.start();
+    const int writes = again.store.writes;
+    again.form.press(again.form.btnScan);
+    EXPECT_TRUE(again.form.state.reader_found);
+    EXPECT_EQ(again.line.opens.front().settings, "38400,e,8,1");
+    EXPECT_EQ(again.store.writes, writes);
+}
+
+TEST(Window, FormShowEnglishCaptions) {
+    Harness h;
+    h.start();
+    app::TfrmModule& f = h.form;
+    const std::pair<app::Control*, const char*> expected[] = {
+        {&f.frmModule, "KELDO TORVIK Reader Config V4.01-01"},
+        {&f.pnKELDO, "KELDO Technology Corp.   www.keldo.example"},
+        {&f.pnMsg, "Start Scan Reader!"},
+        {&f.pnSerial, "S/N : ________"},
+        {&f.pnVersion, "VER : __.__-__"},
+        {&f.lblID, "ID:"},
+        {&f.lblBaudRate, "BaudRate:"},
+        {&f.pnCardID, "ID"},
+        {&f.btnScan, "Scan Reader"},
+        {&f.btnID, "Set &ID"},
+        {&f.btnBaudRate, "Set Baud Rate (Reset)"},
+        {&f.btnMode, "Set Wiegand/RS485 Mode"},
+        {&f.btnCardType, "Set Card &Type"},
+        {&f.btnReadCard, "Read &ID (Change to RS485 Mode)"},
+        {&f.btnFactory, "Factory Default 10-50 Sec"},
+        {&f.btnStand, "Stand &Alone Mode"},
+        {&f.btnStandDefault, "&Stand Alone Default 10-50 Sec"},
+        {&f.btnExit, "Exit"},
+        {&f.btnAdd, "&Add FingerPrint"},
+        {&f.btnDel, "&Del FingerPrint"},
+        {&f.lblFingerNo, "Finger No:"},
+        {&f.btnDoor, "Door Open Time"},
+        {&f.btnAlarm, "Alarm Time"},
+        {&f.btnSetCard, "Set 'Master Card'"},
+        {&f.btnClrCard, "Set 'Clear Card'"},
+        {&f.btnDuress, "Set 'Duress Card'"},
+        {&f.btnFacility, "Set &Facility Code"},
+        // Captions no language changes.
+        {&f.btnEng, "English"},
+        {&f.btnEncode, "ID"},
+        {&f.btnAddCard, "Add Card ID"},
+        {&f.btnCRCmd, "CR Test"},
+        {&f.lblCard, "Card No :"},
+    };
+    for (const auto& [control, caption] : expected) EXPECT_EQ(control->caption(), caption) << control->name();
+}
+
+TEST(Window, StoredLanguageShownFromTheFirstShow) {
+    Harness h;
+    h.store.keys["\\Software\\KELDO\\ReaderConfig"]["LanguageFlag"] = {app::ValueType::String, 0, "ChineseBIG5"};
+    h.start();
+    EXPECT_EQ(h.form.frmModule.caption(), "KELDO TORVIK 讀卡機設定程式 V4.01-01");
+    EXPECT_EQ(h.form.btnAdd.caption(), "增加指紋(&A)");
+}
+
+}  // namespace
+}  // namespace torvik::test
