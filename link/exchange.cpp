@@ -119,15 +119,18 @@ bool Link::SendLong(std::string_view payload) {
                     return false;
                 }
                 finish_reply();
-                // The CRC runs from the first cell to the first EOT; the four
-                // cells after it must hold its digits.
+                // The CRC runs from the ETX to the first EOT, and the four
+                // characters after it must be its digits. Only bytes of this
+                // frame count: an EOT left in the buffer by a frame that an
+                // ETX restarted, or an EOT closing a body of fewer than four
+                // bytes, never makes a frame valid.
+                const auto received = static_cast<size_t>(count_);
                 size_t eot = 0;
-                while (eot < kBufferSize && buffer_[eot] != kEOT) ++eot;
+                while (eot < received && buffer_[eot] != kEOT) ++eot;
                 bool ok = false;
-                if (eot < kBufferSize) {
+                if (eot >= 5 && eot + 4 < received) {
                     const std::string want = crc_digits(crc16_arc(buffer_.data(), eot + 1));
-                    ok = eot + 4 < kBufferSize &&
-                         std::memcmp(buffer_.data() + eot + 1, want.data(), 4) == 0;
+                    ok = std::memcmp(buffer_.data() + eot + 1, want.data(), 4) == 0;
                 }
                 trace_received(ok);
                 return ok;

@@ -190,6 +190,10 @@ TEST(Frames, LongReplies) {
         {"no reply", "", false, false, 0},
         {"1024 bytes after ETX without CR", "\x03" + std::string(1023, 'q'), false, true, 0},
         {"EOT without ETX", "ABCD\x04" "0000\r", false, true, -1},
+        // An unfinished frame's EOT stays in the buffer after an ETX restart.
+        {"stale EOT of a restarted frame", std::string("\x03" "bbbb\x04" "F6B7\x03y\r"), false, true, -1},
+        // The last EOT stands far enough from the ETX, the first does not.
+        {"empty body closed by the first EOT", std::string("\x03\x04" "3301\x04\r"), false, true, -1},
     };
     for (const auto& c : cases) {
         Rig rig;
