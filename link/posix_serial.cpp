@@ -1,0 +1,357 @@
+#include "link/posix_serial.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+namespace torvik::link {
+namespace {
+
+struct Speed {
+    int baud;
+    speed_t code;
+};
+
+constexpr std::array<Speed, 16> kSpeeds = {{
+    {110, B110},
+    {134, B134},
+    {150, B150},
+    {200, B200},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {1800, B1800},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
+    {230400, B230400},
+}};
+
+std::optional<speed_t> speed_code(int baud) {
+    for (const Speed& s : kSpeeds) {
+        if (s.baud == baud) return s.code;
+    }
+    return std::nullopt;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+// A whole field of ASCII digits as an int; no sign, no fraction.
+std::optional<int> whole_number(std::string_view s) {
+    if (s.empty()) return std::nullopt;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+    }
+    int value = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc{} || end != s.data() + s.size()) return std::nullopt;
+    return value;
+}
+
+// Raw bytes both ways, receiver on, modem lines ignored, no flow control,
+// and reads that never wait in the driver (the 1 ms wait is our poll).
+void make_raw(termios& t) {
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+}
+
+// Takes the rest of a read's millisecond when the line gave nothing at once
+// (hung up, failed), so that a wait loop over read_byte cannot spin.
+void pause_1ms() {
+    timespec ts{0, 1000000L};
+    while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
+    }
+}
+
+int64_t monotonic_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+OpenFailure failure_from_errno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return OpenFailure::kNoSuchDevice;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return OpenFailure::kPermissionDenied;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return OpenFailure::kBusy;
+        case ENODEV:
+        case ENXIO:
+        case EIO:
+            return OpenFailure::kVanished;
+        case ENOTTY:
+            return OpenFailure::kNotASerialDevice;
+        default:
+            return OpenFailure::kOther;
+    }
+}
+
+}  // namespace
+
+std::optional<LineSettings> parse_line_settings(std::string_view text) {
+    std::array<std::string_view, 4> fields;
+    size_t count = 0;
+    for (;;) {
+        const size_t comma = text.find(',');
+        if (count == fields.size()) return std::nullopt;  // more than four fields
+        fields[count++] = trim(text.substr(0, comma));
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    if (count != fields.size()) return std::nullopt;
+
+    LineSettings line;
+    const std::optional<int> baud = whole_number(fields[0]);
+    if (!baud || !speed_code(*baud)) return std::nullopt;
+    line.baud = *baud;
+
+    if (fields[1].size() != 1) return std::nullopt;
+    line.parity = static_cast<char>(fields[1][0] | 0x20);  // ASCII lower case
+    if (std::string_view("neoms").find(line.parity) == std::string_view::npos) {
+        return std::nullopt;
+    }
+
+    const std::optional<int> data_bits = whole_number(fields[2]);
+    if (!data_bits || *data_bits < 5 || *data_bits > 8) return std::nullopt;
+    line.data_bits = *data_bits;
+
+    // 1.5 stop bits has no setting on this system and is refused here.
+    const std::optional<int> stop_bits = whole_number(fields[3]);
+    if (!stop_bits || (*stop_bits != 1 && *stop_bits != 2)) return std::nullopt;
+    line.stop_bits = *stop_bits;
+    return line;
+}
+
+void apply_line_settings(termios& t, const LineSettings& line) {
+    if (const std::optional<speed_t> code = speed_code(line.baud)) {
+        cfsetispeed(&t, *code);
+        cfsetospeed(&t, *code);
+    }
+
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    switch (line.data_bits) {
+        case 5:
+            t.c_cflag |= CS5;
+            break;
+        case 6:
+            t.c_cflag |= CS6;
+            break;
+        case 7:
+            t.c_cflag |= CS7;
+            break;
+        default:
+            t.c_cflag |= CS8;
+            break;
+    }
+    // Received parity is not checked (INPCK stays off): a damaged byte is
+    // passed on as it came and the frame checksum rejects the reply.
+    switch (line.parity) {
+        case 'e':
+            t.c_cflag |= PARENB;
+            break;
+        case 'o':
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 'm':
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case 's':
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+    }
+    if (line.stop_bits == 2) t.c_cflag |= CSTOPB;
+}
+
+PosixSerialDevice::~PosixSerialDevice() {
+    close();
+}
+
+bool PosixSerialDevice::fail(int port_number, std::string path, OpenFailure kind, int error) {
+    failure_ = kind;
+    failure_port_ = port_number;
+    failure_path_ = std::move(path);
+    failure_detail_ = kind == OpenFailure::kOther && error != 0 ? std::strerror(error) : "";
+    return false;
+}
+
+std::string PosixSerialDevice::last_open_failure() const {
+    const char* cause = "";
+    switch (failure_) {
+        case OpenFailure::kNone:
+            return {};
+        case OpenFailure::kNoSuchDevice:
+            cause = "no such device";
+            break;
+        case OpenFailure::kPermissionDenied:
+            cause = "permission denied";
+            break;
+        case OpenFailure::kBusy:
+            cause = "busy (held by another program)";
+            break;
+        case OpenFailure::kVanished:
+            cause = "vanished";
+            break;
+        case OpenFailure::kNotASerialDevice:
+            cause = "not a serial device";
+            break;
+        case OpenFailure::kAlreadyOpen:
+            cause = "a port is already open";
+            break;
+        case OpenFailure::kOther:
+            cause = failure_detail_.empty() ? "cannot be opened" : failure_detail_.c_str();
+            break;
+    }
+    std::string text = "COM" + std::to_string(failure_port_);
+    if (!failure_path_.empty()) text += " (" + failure_path_ + ")";
+    return text + ": " + cause;
+}
+
+bool PosixSerialDevice::open(int port_number, const std::string& settings) {
+    // One handle per object; the open port is left exactly as it is.
+    if (fd_ >= 0) return fail(port_number, {}, OpenFailure::kAlreadyOpen);
+
+    std::string path = map_.path(port_number);
+    if (path.empty()) return fail(port_number, {}, OpenFailure::kNoSuchDevice);
+
+    // O_NONBLOCK: do not wait for carrier while opening. It stays set: reads
+    // wait in poll anyway, and writes use it to give up on a line that no
+    // longer drains instead of hanging the tool.
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int error = errno;
+        return fail(port_number, std::move(path), failure_from_errno(error), error);
+    }
+    auto give_up = [&](OpenFailure kind, int error) {
+        ::close(fd);
+        return fail(port_number, std::move(path), kind, error);
+    };
+
+    // Exclusive use. The advisory lock is what cooperating programs (and a
+    // second handle in this one) check; it must be taken before anything is
+    // changed on the tty, so a loser leaves the holder's port untouched.
+    int rc = 0;
+    do {
+        rc = flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0 && errno == EWOULDBLOCK) return give_up(OpenFailure::kBusy, EWOULDBLOCK);
+
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        const int error = errno;
+        return give_up(failure_from_errno(error), error);
+    }
+    // The tty's exclusive flag refuses further opens by other programs; only
+    // a privileged process gets past it, so look before taking it over.
+    int held = 0;
+    if (ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0) return give_up(OpenFailure::kBusy, EBUSY);
+    ioctl(fd, TIOCEXCL);
+
+    saved_vmin_ = t.c_cc[VMIN];
+    saved_vtime_ = t.c_cc[VTIME];
+    make_raw(t);
+    // A settings string that does not parse leaves speed, parity and
+    // character size as the device had them.
+    if (const std::optional<LineSettings> line = parse_line_settings(settings)) {
+        apply_line_settings(t, *line);
+    }
+    tcsetattr(fd, TCSANOW, &t);
+
+    fd_ = fd;
+    failure_ = OpenFailure::kNone;
+    failure_path_.clear();
+    failure_detail_.clear();
+    return true;
+}
+
+void PosixSerialDevice::close() {
+    if (fd_ < 0) return;
+    termios t{};
+    if (tcgetattr(fd_, &t) == 0) {
+        t.c_cc[VMIN] = saved_vmin_;
+        t.c_cc[VTIME] = saved_vtime_;
+        tcsetattr(fd_, TCSANOW, &t);
+    }
+    // The exclusive flag belongs to the tty and outlives this descriptor.
+    ioctl(fd_, TIOCNXCL);
+    flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void PosixSerialDevice::write(const uint8_t* data, size_t count) {
+    if (fd_ < 0 || data == nullptr) return;
+    constexpr int64_t kStallLimitMs = 1000;
+    int64_t deadline = monotonic_ms() + kStallLimitMs;
+    while (count > 0) {
+        const ssize_t n = ::write(fd_, data, count);
+        if (n > 0) {
+            data += n;
+            count -= static_cast<size_t>(n);
+            deadline = monotonic_ms() + kStallLimitMs;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int64_t left = deadline - monotonic_ms();
+            if (left <= 0) return;  // the line has not taken a byte for a second
+            pollfd p{fd_, POLLOUT, 0};
+            poll(&p, 1, static_cast<int>(left < 50 ? left : 50));
+            continue;
+        }
+        return;  // hung up or failed: the exchange will notice the missing reply
+    }
+}
+
+bool PosixSerialDevice::read_byte(uint8_t& byte) {
+    if (fd_ < 0) {
+        pause_1ms();
+        return false;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = poll(&p, 1, 1);
+    if (ready == 0) return false;  // the millisecond passed in poll
+    if (ready < 0) return false;   // interrupted; the caller simply reads again
+    if (p.revents & POLLIN) {
+        const ssize_t n = ::read(fd_, &byte, 1);
+        if (n == 1) return true;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return false;
+        // 0 (hung up) or EIO (unplugged): fall through to the pause.
+    }
+    // Hung up or in error: poll returns at once from now on.
+    pause_1ms();
+    return false;
+}
+
+}  // namespace torvik::link

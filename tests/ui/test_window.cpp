@@ -1,0 +1,428 @@
+// The Qt window over the window model: places, frame, styles, mirroring of
+// model properties, forwarding of user input, the blocked input of a busy
+// window and the beeper's fallback. Runs offscreen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStyleFactory>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTest>
+#include <QTextLayout>
+#include <QTimer>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "app/alsa_beeper.h"
+#include "app/memory_settings_store.h"
+#include "app/window_model.h"
+#include "link/serial_device.h"
+#include "link/virtual_clock.h"
+#include "ops/operations.h"
+#include "ui/main_window.h"
+#include "ui/qt_platform.h"
+
+namespace {
+
+using torvik::app::TfrmModule;
+using torvik::ui::MainWindow;
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "torvik_ui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// A machine without serial ports: every open fails at once.
+class NoPorts final : public torvik::link::SerialDevice {
+public:
+    bool open(int, const std::string&) override { return false; }
+    void close() override {}
+    void write(const uint8_t*, size_t) override {}
+    bool read_byte(uint8_t&) override { return false; }
+};
+
+class NoCursor final : public torvik::app::BusyCursor {
+public:
+    void set_busy(bool) override {}
+};
+
+class KeptErrors final : public torvik::app::ErrorBox {
+public:
+    void show_error(const std::string& text) override { shown.push_back(text); }
+    std::vector<std::string> shown;
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        torvik::ops::BindOperations(form);
+        window = std::make_unique<MainWindow>(form);
+        form.FormCreate();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void TearDown() override { EXPECT_TRUE(errors.shown.empty()) << errors.shown.front(); }
+
+    template <class T = QWidget>
+    T* w(const std::string& name) {
+        T* found = window->widget_as<T>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    torvik::link::VirtualClock clock;
+    NoPorts serial;
+    torvik::ui::QtEventPump pump;
+    torvik::app::SilentBeeper beeper{clock};
+    NoCursor cursor;
+    KeptErrors errors;
+    torvik::app::MemorySettingsStore store;
+    TfrmModule form{torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store}};
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(WindowTest, EveryControlStandsAtItsPlaceInItsParent) {
+    struct Row {
+        const char* name;
+        int x, y, width, height;
+        const char* parent;
+    };
+    const Row rows[] = {
+        {"gbDefault", 360, 4, 257, 477, "frmModule"},    {"pnMsg", 8, 4, 345, 40, "frmModule"},
+        {"shComm", 310, 8, 23, 20, "pnMsg"},             {"pnSerial", 8, 48, 169, 28, "frmModule"},
+        {"pnVersion", 184, 48, 169, 28, "frmModule"},    {"btnScan", 8, 78, 345, 35, "frmModule"},
+        {"lblID", 8, 125, 49, 22, "frmModule"},          {"pnID", 64, 122, 33, 25, "frmModule"},
+        {"sbID", 104, 123, 249, 23, "frmModule"},        {"btnID", 8, 150, 345, 33, "frmModule"},
+        {"lblBaudRate", 8, 197, 145, 22, "frmModule"},   {"cmbBaudRate", 160, 192, 171, 28, "frmModule"},
+        {"chkLock", 336, 196, 17, 17, "frmModule"},      {"btnBaudRate", 8, 222, 345, 33, "frmModule"},
+        {"cmbMode", 8, 264, 99, 28, "frmModule"},        {"cmbWiegand", 112, 264, 123, 28, "frmModule"},
+        {"cmbRS485", 240, 264, 115, 28, "frmModule"},    {"btnMode", 8, 294, 345, 33, "frmModule"},
+        {"cmbCardType", 8, 336, 169, 28, "frmModule"},   {"btnCardType", 184, 334, 169, 33, "frmModule"},
+        {"pnFacility", 8, 378, 65, 25, "frmModule"},     {"sbFacility", 80, 379, 97, 23, "frmModule"},
+        {"btnFacility", 184, 374, 169, 33, "frmModule"}, {"lblFingerNo", 8, 421, 81, 22, "frmModule"},
+        {"pnFingerNo", 96, 418, 81, 25, "frmModule"},    {"sbFingerNo", 184, 419, 169, 23, "frmModule"},
+        {"btnAdd", 8, 446, 169, 33, "frmModule"},        {"btnDel", 184, 446, 169, 33, "frmModule"},
+        {"shCard", 10, 491, 29, 20, "frmModule"},        {"pnDI", 46, 488, 25, 28, "frmModule"},
+        {"pnCardID", 72, 488, 283, 28, "frmModule"},     {"btnReadCard", 8, 520, 305, 33, "frmModule"},
+        {"btnEncode", 320, 520, 33, 33, "frmModule"},    {"btnFactory", 12, 24, 229, 65, "gbDefault"},
+        {"btnStand", 12, 96, 229, 65, "gbDefault"},      {"btnDoor", 16, 170, 153, 31, "gbDefault"},
+        {"edDoor", 176, 171, 65, 28, "gbDefault"},       {"btnAlarm", 16, 208, 153, 33, "gbDefault"},
+        {"edAlarm", 176, 211, 65, 28, "gbDefault"},      {"btnSetCard", 16, 248, 225, 33, "gbDefault"},
+        {"btnDuress", 16, 288, 225, 33, "gbDefault"},    {"btnClrCard", 16, 328, 225, 33, "gbDefault"},
+        {"btnStandDefault", 16, 368, 225, 57, "gbDefault"}, {"btnEng", 360, 488, 81, 24, "frmModule"},
+        {"btnGB", 448, 488, 81, 24, "frmModule"},        {"btnBIG5", 536, 488, 81, 24, "frmModule"},
+        {"btnExit", 360, 520, 257, 33, "frmModule"},     {"pnKELDO", 2, 557, 615, 21, "frmModule"},
+        {"lblCard", 672, 21, 81, 22, "frmModule"},       {"pnCard", 760, 18, 81, 25, "frmModule"},
+        {"sbCard", 847, 19, 90, 23, "frmModule"},        {"lblCardID", 672, 69, 129, 22, "frmModule"},
+        {"edCard", 816, 64, 121, 28, "frmModule"},       {"btnAddCard", 671, 102, 130, 33, "frmModule"},
+        {"btnGetCard", 816, 102, 129, 33, "frmModule"},  {"edCRRev", 672, 168, 273, 28, "frmModule"},
+        {"edCRCmd", 672, 208, 185, 28, "frmModule"},     {"btnCRCmd", 864, 206, 81, 33, "frmModule"},
+        {"btnGetTemplate", 672, 286, 273, 33, "frmModule"}, {"btnPutTemplate", 671, 326, 273, 33, "frmModule"},
+        {"edF1", 672, 368, 273, 21, "frmModule"},        {"edF2", 672, 392, 273, 21, "frmModule"},
+        {"edF3", 672, 416, 273, 21, "frmModule"},
+    };
+    std::set<std::string> placed;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        QWidget* widget = w(r.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->objectName().toStdString(), r.name);
+        EXPECT_EQ(widget->geometry(), QRect(r.x, r.y, r.width, r.height));
+        EXPECT_EQ(widget->parentWidget()->objectName().toStdString(), r.parent);
+        placed.insert(r.name);
+    }
+    // Every control of the model but the window and its timers has its place.
+    for (const torvik::app::Control* c : form.controls()) {
+        const bool placeless = c->kind() == torvik::app::Kind::Window || c->kind() == torvik::app::Kind::Timer;
+        EXPECT_EQ(placed.count(c->name()) == 1, !placeless) << c->name();
+    }
+    EXPECT_TRUE(w<QGroupBox>("gbDefault")->title().isEmpty());
+}
+
+TEST_F(WindowTest, FixedFrameWithoutMaximiseOrCloseButton) {
+    EXPECT_EQ(window->size(), QSize(621, 579));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowTitleHint);
+    EXPECT_EQ(window->windowTitle().toStdString(), "KELDO TORVIK Reader Config V4.01-01");
+}
+
+TEST_F(WindowTest, TabOrderStartsAtScanAndReachesTheServiceControls) {
+    QWidget* first = window->nextInFocusChain();
+    while (first != window.get() && !(first->focusPolicy() & Qt::TabFocus)) first = first->nextInFocusChain();
+    EXPECT_EQ(first->objectName(), "btnScan");
+    EXPECT_EQ(window->focusWidget(), w("btnScan"));
+
+    std::set<QString> reached;
+    for (QWidget* x = w("btnScan")->nextInFocusChain(); x != w("btnScan"); x = x->nextInFocusChain()) {
+        reached.insert(x->objectName());
+    }
+    const QRect client = window->rect();
+    for (const char* name : {"pnCard", "sbCard", "edCard", "btnAddCard", "btnGetCard", "edCRRev", "edCRCmd",
+                             "btnCRCmd", "btnGetTemplate", "btnPutTemplate", "edF1", "edF2", "edF3"}) {
+        SCOPED_TRACE(name);
+        QWidget* widget = w(name);
+        EXPECT_TRUE(reached.count(name));
+        EXPECT_FALSE(client.intersects(widget->geometry()));
+        EXPECT_TRUE(widget->isVisibleTo(window.get()));
+        EXPECT_TRUE(widget->isEnabled());
+    }
+    // Tab walks from the last visible control into the service controls.
+    w("btnExit")->setFocus();
+    QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+    EXPECT_GE(window->focusWidget()->x(), 671);
+}
+
+TEST_F(WindowTest, EachVisualStyleHasItsFontAndColours) {
+    const QColor highlight = QApplication::palette().color(QPalette::Highlight);
+    struct Row {
+        const char* name;
+        int pixel_size;
+        bool bold;
+        QPalette::ColorRole text_role;
+        QColor text;
+        QColor background;  // invalid: not checked
+    };
+    const Row rows[] = {
+        {"pnSerial", 16, true, QPalette::WindowText, Qt::yellow, highlight},
+        {"cmbBaudRate", 16, true, QPalette::ButtonText, Qt::yellow, highlight},
+        {"pnMsg", 16, true, QPalette::WindowText, Qt::white, QColor()},
+        {"lblID", 13, false, QPalette::WindowText, QApplication::palette().color(QPalette::WindowText), QColor()},
+        {"btnFactory", 19, true, QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText), QColor()},
+        {"pnKELDO", 11, false, QPalette::WindowText, Qt::white, QColor(128, 0, 128)},
+        {"btnEng", 13, false, QPalette::ButtonText, Qt::red, QColor()},
+        {"edF1", 11, false, QPalette::Text, QApplication::palette().color(QPalette::Text), QColor()},
+        {"btnScan", 16, true, QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText), QColor()},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        QWidget* widget = w(r.name);
+        EXPECT_EQ(widget->font().pixelSize(), r.pixel_size);
+        EXPECT_EQ(widget->font().bold(), r.bold);
+        EXPECT_EQ(widget->palette().color(r.text_role), r.text);
+        if (r.background.isValid()) {
+            EXPECT_EQ(widget->palette().color(QPalette::Window), r.background);
+        }
+    }
+    EXPECT_EQ(w<QLabel>("lblID")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    // The status line is darker than the selection colour it derives from.
+    EXPECT_LT(w("pnMsg")->palette().color(QPalette::Window).value(), highlight.value());
+    EXPECT_EQ(w<QPushButton>("btnGB")->iconSize(), QSize(34, 16));
+    EXPECT_FALSE(w<QPushButton>("btnGB")->icon().isNull());
+    EXPECT_FALSE(w<QPushButton>("btnExit")->icon().isNull());
+    EXPECT_TRUE(w<QPushButton>("btnScan")->isDefault());
+}
+
+// The faces a text is actually drawn with in a font, fallbacks included.
+std::set<std::string> faces_used(const QFont& font, const QString& text) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    std::set<std::string> faces;
+    for (const QGlyphRun& run : layout.glyphRuns()) faces.insert(run.rawFont().familyName().toStdString());
+    return faces;
+}
+
+TEST_F(WindowTest, LanguageSwitchPicksTheMatchingCjkFaceAndKeepsSizes) {
+    struct Row {
+        const char* button;
+        const char* cjk_face;
+        const char* title;
+    };
+    const Row rows[] = {
+        {"btnGB", "Noto Sans CJK SC", "KELDO TORVIK 读卡机设定程式 V4.01-01"},
+        {"btnBIG5", "Noto Sans CJK TC", "KELDO TORVIK 讀卡機設定程式 V4.01-01"},
+        {"btnEng", "Noto Sans CJK SC", "KELDO TORVIK Reader Config V4.01-01"},
+    };
+    const std::vector<std::string> sample = {"pnMsg", "btnScan", "lblID", "btnFactory", "pnKELDO", "cmbMode"};
+    std::vector<int> sizes;
+    for (const auto& name : sample) sizes.push_back(w(name)->font().pixelSize());
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.button);
+        w<QPushButton>(r.button)->click();
+        EXPECT_EQ(window->windowTitle().toStdString(), r.title);
+        for (size_t i = 0; i < sample.size(); ++i) {
+            const QFont f = w(sample[i])->font();
+            EXPECT_EQ(f.families().last().toStdString(), r.cjk_face) << sample[i];
+            EXPECT_EQ(f.families().first().toStdString(), "Liberation Sans") << sample[i];
+            EXPECT_EQ(f.pixelSize(), sizes[i]) << sample[i];
+        }
+        // Characters shared by both scripts ("version") take the glyph forms
+        // of the language in force.
+        EXPECT_EQ(faces_used(w("pnVersion")->font(), QStringLiteral("版本")), std::set<std::string>{r.cjk_face});
+    }
+}
+
+TEST_F(WindowTest, TitleBarCloseIsRefusedWhileExitCloses) {
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    w<QPushButton>("btnExit")->click();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST(MnemonicRichText, MarkersBecomeUnderlinesAndTextIsEscaped) {
+    const struct {
+        const char* caption;
+        const char* inner;
+    } rows[] = {
+        {"Set &BaudRate Ok", "Set <u>B</u>audRate Ok"},
+        {"A&&B", "A&amp;B"},
+        {"&&&x", "&amp;<u>x</u>"},
+        {"<b>&<", "&lt;b&gt;<u>&lt;</u>"},
+        {"trailing&", "trailing"},
+        {"a   b", "a   b"},
+        {"增加指纹(&A)", "增加指纹(<u>A</u>)"},
+    };
+    for (const auto& r : rows) {
+        const QString rich = torvik::ui::MnemonicRichText(QString::fromUtf8(r.caption));
+        EXPECT_TRUE(rich.contains(QStringLiteral(">") + QString::fromUtf8(r.inner) + QStringLiteral("</span>")))
+            << r.caption << " -> " << rich.toStdString();
+    }
+}
+
+TEST_F(WindowTest, ModelChangesShowInTheWidgets) {
+    form.pnMsg.set_caption("Set &BaudRate Ok");
+    EXPECT_TRUE(w<QLabel>("pnMsg")->text().contains("Set <u>B</u>audRate Ok"));
+    form.btnID.set_caption("Set &ID");
+    EXPECT_EQ(w<QPushButton>("btnID")->text(), "Set &ID");
+    form.shComm.set_color(torvik::app::kYellow);
+    EXPECT_EQ(window->widget_as<torvik::ui::ShapeWidget>("shComm")->color(), QColor(255, 255, 0));
+    form.cmbBaudRate.set_index(99);  // outside the list: no selection
+    EXPECT_EQ(w<QComboBox>("cmbBaudRate")->currentIndex(), -1);
+    form.btnDoor.set_visible(true);
+    EXPECT_TRUE(w("btnDoor")->isVisible());
+    form.gbDefault.set_enabled(false);
+    EXPECT_FALSE(w("btnFactory")->isEnabled());
+    form.edCRRev.set_text("reply");
+    EXPECT_EQ(w<QLineEdit>("edCRRev")->text(), "reply");
+    form.sbFacility.set_position(65535);
+    EXPECT_EQ(w<QScrollBar>("sbFacility")->value(), 65535);
+    EXPECT_TRUE(w<QLabel>("pnFacility")->text().contains("65535"));
+}
+
+TEST_F(WindowTest, UserInputReachesTheModel) {
+    w<QScrollBar>("sbID")->setValue(7);
+    EXPECT_EQ(form.sbID.position(), 7);
+    EXPECT_TRUE(w<QLabel>("pnID")->text().contains(">07</span>"));
+
+    w<QComboBox>("cmbCardType")->setCurrentIndex(2);
+    EXPECT_EQ(form.cmbCardType.index(), 2);
+
+    w<QCheckBox>("chkLock")->click();
+    EXPECT_FALSE(form.chkLock.checked());
+
+    struct Row {
+        const char* edit;
+        QString typed;
+        std::string model;
+    };
+    const Row rows[] = {
+        {"edDoor", "12", "12"},                       // mask blanks are not part of the value
+        {"edAlarm", "9x8", "98"},                     // the mask admits digits only
+        {"edCRCmd", QString(45, 'Z'), std::string(40, 'Z')},  // at most 40 characters
+        {"edCard", "12345678901", "1234567890"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.edit);
+        auto* e = w<QLineEdit>(r.edit);
+        form.find(r.edit)->set_visible(true);  // the stand-alone edits start hidden
+        e->setFocus();
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Delete);
+        e->home(false);
+        QTest::keyClicks(e, r.typed);
+        EXPECT_EQ(form.find(r.edit)->text(), r.model);
+    }
+}
+
+TEST_F(WindowTest, EnterPressesTheFocusedButtonOrElseScan) {
+    // A scan on a machine without ports ends with "Reader Not Find".
+    w("cmbMode")->setFocus();
+    QTest::keyClick(w("cmbMode"), Qt::Key_Return);
+    EXPECT_EQ(form.pnMsg.caption(), "Reader Not Find");
+    EXPECT_EQ(form.state.language, 0);
+
+    w("btnGB")->setFocus();
+    QTest::keyClick(w("btnGB"), Qt::Key_Return);
+    EXPECT_EQ(form.state.language, 1);
+    EXPECT_EQ(form.pnMsg.caption(), "请先扫描读卡机!");
+}
+
+TEST_F(WindowTest, BusyWindowSwallowsInputWithoutGreyingOut) {
+    auto* eng = w<QPushButton>("btnEng");
+    QSignalSpy clicks(eng, &QPushButton::clicked);
+    form.frmModule.set_enabled(false);
+    EXPECT_TRUE(window->input_blocked());
+    QTest::mouseClick(eng, Qt::LeftButton);
+    QTest::keyClick(w("sbID"), Qt::Key_Right);
+    EXPECT_EQ(clicks.count(), 0);
+    EXPECT_EQ(form.sbID.position(), 1);
+    EXPECT_TRUE(eng->isEnabled());
+
+    form.frmModule.set_enabled(true);
+    EXPECT_FALSE(window->input_blocked());
+    QTest::mouseClick(eng, Qt::LeftButton);
+    EXPECT_EQ(clicks.count(), 1);
+}
+
+TEST_F(WindowTest, ModelTimersRunAsQtTimersAndTick) {
+    QTimer* busy = window->timer("tmrBusy");
+    ASSERT_NE(busy, nullptr);
+    EXPECT_FALSE(busy->isActive());
+    form.tmrBusy.set_enabled(true);
+    EXPECT_TRUE(busy->isActive());
+    EXPECT_EQ(busy->interval(), 200);
+    // The blinker's first tick paints red (the colour it already has), the
+    // second yellow.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.shComm.color() == torvik::app::kYellow; }, 1000));
+    form.tmrBusy.set_enabled(false);
+    EXPECT_FALSE(busy->isActive());
+
+    form.tmrCard.set_enabled(true);
+    EXPECT_EQ(window->timer("tmrCard")->interval(), 1000);
+}
+
+TEST(Beepers, WithoutADeviceTheToneIsWaitedOut) {
+    for (unsigned ms : {0u, 1u, 300u}) {
+        torvik::link::VirtualClock clock;
+        torvik::app::AlsaBeeper alsa(clock, "torvik-no-such-device");
+        alsa.beep(1000, ms);
+        EXPECT_EQ(clock.now_ms(), ms);
+        EXPECT_FALSE(alsa.has_device());
+        alsa.beep(300, ms);  // the failed open is not retried, the wait repeats
+        EXPECT_EQ(clock.now_ms(), 2 * ms);
+
+        torvik::link::VirtualClock silent_clock;
+        torvik::app::SilentBeeper silent(silent_clock);
+        silent.beep(1000, ms);
+        EXPECT_EQ(silent_clock.now_ms(), ms);
+    }
+}
+
+}  // namespace
