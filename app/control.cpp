@@ -66,6 +66,12 @@ void Control::set_checked(bool on) {
     notify(Prop::Checked);
 }
 
+void Control::set_hint(std::string text) {
+    if (text == hint_) return;
+    hint_ = std::move(text);
+    notify(Prop::Hint);
+}
+
 void Control::set_color(Rgb color) {
     if (color == color_) return;
     color_ = color;

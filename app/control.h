@@ -16,7 +16,7 @@ enum class Kind {
 };
 
 // The property that changed, for the binding.
-enum class Prop { Caption, Enabled, Visible, Index, Position, Checked, Color };
+enum class Prop { Caption, Enabled, Visible, Index, Position, Checked, Color, Hint };
 
 struct Rgb {
     uint8_t r = 0, g = 0, b = 0;
@@ -77,6 +77,11 @@ public:
     Rgb color() const { return color_; }
     void set_color(Rgb color);
 
+    // A quiet second channel for the technician (a tooltip): never part of
+    // what the operations show in their captions.
+    const std::string& hint() const { return hint_; }
+    void set_hint(std::string text);
+
     // Edits.
     int max_length = 0;  // 0: no limit
     bool read_only = false;
@@ -103,6 +108,7 @@ private:
     int position_ = 0, min_ = 0, max_ = 100, large_step_ = 10;
     bool checked_ = false;
     Rgb color_ = kWhite;
+    std::string hint_;
 };
 
 }  // namespace torvik::app

@@ -328,6 +328,17 @@ void TfrmModule::ReturnToIdle() {
     SetCursorBusy(false);
 }
 
+bool TfrmModule::OpenPortRecorded(int port_number, const std::string& settings) {
+    PortAttempt attempt;
+    attempt.port = port_number;
+    attempt.device = svc.serial.device_path(port_number);
+    attempt.settings = settings;
+    attempt.opened = port.OpenPort(port_number, settings);
+    if (!attempt.opened) attempt.cause = svc.serial.last_open_failure();
+    scan_record.push_back(std::move(attempt));
+    return scan_record.back().opened;
+}
+
 void TfrmModule::SetCursorBusy(bool busy) {
     cursor_busy_ = busy;
     svc.cursor.set_busy(busy);

@@ -33,6 +33,18 @@ struct Services {
 
 enum class Outcome { Success, Failure, NotFound };
 
+// One opening the scan tried, for telling the technician why no reader was
+// found: the COM number, the device it stands for, the settings, whether it
+// opened (and why not), and whether the reader answered.
+struct PortAttempt {
+    int port = 0;
+    std::string device;
+    std::string settings;
+    bool opened = false;
+    std::string cause;  // why the open failed
+    bool answered = false;
+};
+
 // One reader operation, stated by what differs from the common pattern.
 struct Operation {
     bool busy_blinker = false;      // busy mode instead of only disabling the window
@@ -139,6 +151,14 @@ public:
     // True while a live reading's loop runs (also while it finishes its last
     // cycle after a stop press).
     bool reading_loop = false;
+
+    // What the last scan tried, in order.
+    std::vector<PortAttempt> scan_record;
+    // Opens the port with the link-settings arguments and records the
+    // attempt (the scan uses it; every other operation calls OpenPort).
+    bool OpenPortRecorded(int port_number, const std::string& settings);
+    // Called after the scan with its record (diagnostics; may be empty).
+    std::function<void(const std::vector<PortAttempt>&)> on_scan_finished;
 
     // Language buttons: index, name, store, captions.
     void SwitchLanguage(int language);

@@ -36,14 +36,19 @@ void btnScanClick(TfrmModule& f) {
 
     bool found = false;
     f.state.reader_found = false;
+    f.scan_record.clear();
+    auto report = [&f] {
+        if (f.on_scan_finished) f.on_scan_finished(f.scan_record);
+    };
     app::LinkSettings& link = f.state.link;
 
     // First try: the stored link settings, three presence checks, no save.
     if (link.port > 0) {
         f.cmbBaudRate.set_index(link.index);
-        if (f.port.OpenPort(link.port, link.settings)) {
+        if (f.OpenPortRecorded(link.port, link.settings)) {
             f.pnMsg.set_caption(f.Text(32) + PortSuffix(link.port));
             for (int i = 0; i < 3 && !found; ++i) found = f.PresenceCheck();
+            f.scan_record.back().answered = found;
             f.port.ClosePort();
         }
     }
@@ -56,9 +61,10 @@ void btnScanClick(TfrmModule& f) {
             const int index = locked ? link.index : i;
             f.cmbBaudRate.set_index(index);
             const std::string settings = SettingsAt(f, index);
-            if (!f.port.OpenPort(port, settings)) break;
+            if (!f.OpenPortRecorded(port, settings)) break;
             f.pnMsg.set_caption(f.Text(32) + PortSuffix(port));
             for (int t = 0; t < 2 && !found; ++t) found = f.PresenceCheck();
+            f.scan_record.back().answered = found;
             if (found) {
                 link = app::LinkSettings{port, settings, index};
                 app::SaveLinkSettings(f.svc.store, link);
@@ -69,6 +75,7 @@ void btnScanClick(TfrmModule& f) {
     }
 
     if (!found) {
+        report();
         f.cmbBaudRate.set_index(5);
         f.pnMsg.set_caption(f.Text(35));
         f.SetBusy(false);
@@ -111,6 +118,7 @@ void btnScanClick(TfrmModule& f) {
         f.port.ClosePort();
     }
 
+    report();
     if (details) {
         f.Beep(app::kHighBeepHz, app::kOutcomeBeepMs);
     } else {

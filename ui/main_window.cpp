@@ -697,6 +697,9 @@ void MainWindow::mirror(Control& c, Prop prop) {
         case Prop::Color:
             if (auto* s = qobject_cast<ShapeWidget*>(w)) s->set_color(to_qcolor(c.color()));
             break;
+        case Prop::Hint:
+            w->setToolTip(qstr(c.hint()));
+            break;
     }
 }
 
