@@ -93,6 +93,8 @@ public:
     // After "I00R6": silent for this long (ms); UINT32_MAX: never answers again.
     uint32_t silence_after_reset_ms = 3000;
     bool silent(uint64_t now_us) const { return now_us < silent_until_us_; }
+    // Ends a silence at once (the reader has finished resetting).
+    void wake() { silent_until_us_ = 0; }
 
     // Live reading: identities queued for the next polls (one per poll), and
     // optionally a generated card every card_every_ms of time (0: off).

@@ -22,6 +22,7 @@ void TestPump::process_pending() {
             if (form) form->tick(*timer);
         }
     }
+    if (every) every();
 }
 
 void TestPump::timer_changed(app::Control& timer) {

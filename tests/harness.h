@@ -27,6 +27,8 @@ public:
     // Runs an action at the first event processing at or after a time (ms
     // of virtual time since the clock was made).
     void at_ms(uint64_t ms, std::function<void()> action) { scheduled_.push_back({ms * 1000, std::move(action)}); }
+    // Runs at every event processing (after scheduled actions and ticks).
+    std::function<void()> every;
     int calls = 0;
     app::TfrmModule* form = nullptr;
 
