@@ -1,6 +1,7 @@
 #include "link/exchange.h"
 
 #include <cstring>
+#include <optional>
 
 #include "link/checksum.h"
 
@@ -50,33 +51,17 @@ bool Link::SendShort(std::string_view payload) {
     port_.WriteByte(kCR);
 
     count_ = 0;
-    const uint32_t start = clock_.now_ms();
-    uint32_t elapsed = 0;
-    do {
-        uint8_t byte = 0;
-        if (port_.ReadByte(byte)) {
-            if (trace_) trace_rx_.push_back(static_cast<char>(byte));
-            buffer_[static_cast<size_t>(count_)] = byte;
-            if (++count_ == static_cast<int>(kBufferSize)) count_ = 0;
-            if (byte == kCR && buffer_[0] == kLF) {
-                finish_reply();
-                const int length = count_;
-                bool ok = false;
-                if (length >= 4) {
-                    const uint8_t y = xor8(buffer_.data(), static_cast<size_t>(length - 3));
-                    ok = buffer_[static_cast<size_t>(length - 3)] == uint8_t(hex_digit(y >> 4)) &&
-                         buffer_[static_cast<size_t>(length - 2)] == uint8_t(hex_digit(y & 0xF));
-                }
-                trace_received(ok);
-                return ok;
-            }
-        } else {
-            pump_.process_pending();
-            elapsed = elapsed_ms(start, clock_.now_ms());
-        }
-    } while (elapsed <= kShortBudgetMs);
-    trace_received(false);
-    return false;
+    return Receive(kShortBudgetMs, [this](uint8_t byte) -> std::optional<bool> {
+        buffer_[static_cast<size_t>(count_)] = byte;
+        if (++count_ == static_cast<int>(kBufferSize)) count_ = 0;
+        if (byte != kCR || buffer_[0] != kLF) return std::nullopt;
+        finish_reply();
+        const int length = count_;
+        if (length < 4) return false;
+        const uint8_t y = xor8(buffer_.data(), static_cast<size_t>(length - 3));
+        return buffer_[static_cast<size_t>(length - 3)] == uint8_t(hex_digit(y >> 4)) &&
+               buffer_[static_cast<size_t>(length - 2)] == uint8_t(hex_digit(y & 0xF));
+    });
 }
 
 bool Link::SendLong(std::string_view payload) {
@@ -98,48 +83,50 @@ bool Link::SendLong(std::string_view payload) {
 
     count_ = 0;
     int etx_pos = 0, eot_pos = 0;  // 0: none seen
+    return Receive(kLongBudgetMs, [&](uint8_t byte) -> std::optional<bool> {
+        if (byte == kETX) count_ = 0;
+        buffer_[static_cast<size_t>(count_)] = byte;
+        if (++count_ == static_cast<int>(kBufferSize)) {
+            count_ = 0;
+            return false;  // overflow
+        }
+        if (byte == kETX) etx_pos = count_;
+        if (byte == kEOT) eot_pos = count_;
+        if (byte != kCR) return std::nullopt;
+        if (etx_pos == 0 || eot_pos == 0 || eot_pos <= etx_pos + 4) return false;
+        finish_reply();
+        // The CRC runs from the ETX to the first EOT, and the four characters
+        // after it must be its digits. Only bytes of this frame count: an EOT
+        // left in the buffer by a frame that an ETX restarted, or an EOT
+        // closing a body of fewer than four bytes, never makes a frame valid.
+        const auto received = static_cast<size_t>(count_);
+        size_t eot = 0;
+        while (eot < received && buffer_[eot] != kEOT) ++eot;
+        if (eot < 5 || eot + 4 >= received) return false;
+        const std::string want = crc_digits(crc16_arc(buffer_.data(), eot + 1));
+        return std::memcmp(buffer_.data() + eot + 1, want.data(), 4) == 0;
+    });
+}
+
+template <class OnByte>
+bool Link::Receive(uint32_t budget_ms, OnByte on_byte) {
+    // The budget is measured only at empty reads, so a stream of bytes keeps
+    // the exchange waiting; window events are handled at every empty read.
     const uint32_t start = clock_.now_ms();
     uint32_t elapsed = 0;
     do {
         uint8_t byte = 0;
         if (port_.ReadByte(byte)) {
             if (trace_) trace_rx_.push_back(static_cast<char>(byte));
-            if (byte == kETX) count_ = 0;
-            buffer_[static_cast<size_t>(count_)] = byte;
-            if (++count_ == static_cast<int>(kBufferSize)) {
-                count_ = 0;
-                trace_received(false);
-                return false;
-            }
-            if (byte == kETX) etx_pos = count_;
-            if (byte == kEOT) eot_pos = count_;
-            if (byte == kCR) {
-                if (etx_pos == 0 || eot_pos == 0 || eot_pos <= etx_pos + 4) {
-                    trace_received(false);
-                    return false;
-                }
-                finish_reply();
-                // The CRC runs from the ETX to the first EOT, and the four
-                // characters after it must be its digits. Only bytes of this
-                // frame count: an EOT left in the buffer by a frame that an
-                // ETX restarted, or an EOT closing a body of fewer than four
-                // bytes, never makes a frame valid.
-                const auto received = static_cast<size_t>(count_);
-                size_t eot = 0;
-                while (eot < received && buffer_[eot] != kEOT) ++eot;
-                bool ok = false;
-                if (eot >= 5 && eot + 4 < received) {
-                    const std::string want = crc_digits(crc16_arc(buffer_.data(), eot + 1));
-                    ok = std::memcmp(buffer_.data() + eot + 1, want.data(), 4) == 0;
-                }
-                trace_received(ok);
-                return ok;
+            if (const std::optional<bool> done = on_byte(byte)) {
+                trace_received(*done);
+                return *done;
             }
         } else {
             pump_.process_pending();
             elapsed = elapsed_ms(start, clock_.now_ms());
         }
-    } while (elapsed <= kLongBudgetMs);
+    } while (elapsed <= budget_ms);
     trace_received(false);
     return false;
 }

@@ -69,6 +69,10 @@ private:
     void trace_sent(const std::string& frame);
     void trace_received(bool complete);
     void finish_reply();
+    // Reads until on_byte says the exchange is over (its result) or the
+    // budget has passed at an empty read (false).
+    template <class OnByte>
+    bool Receive(uint32_t budget_ms, OnByte on_byte);
 
     Port& port_;
     Clock& clock_;
