@@ -3,11 +3,13 @@
 // what was written through it at close, atomically and under a lock.
 #include "app/file_settings_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -422,6 +424,26 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// Removes temporary files of saves that died before their rename. Called
+// with the save lock held: every saver makes its temporary file under that
+// lock, so any such file seen now belongs to no running save.
+void remove_stale_temporaries(const std::string& path) {
+    const std::string dir_path = directory_of(path);
+    const size_t slash = path.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+    DIR* dir = ::opendir(dir_path.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) continue;
+        const std::string_view suffix = name.substr(prefix.size());
+        bool temporary = true;
+        for (char c : suffix) temporary = temporary && std::isalnum(static_cast<unsigned char>(c));
+        if (temporary) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 // The section name of a key path given from the root ("\Software\...").
 std::string section_name_of(std::string_view key_path) {
     std::string name = kSettingsRoot;
@@ -672,6 +694,7 @@ bool FileSettingsStore::save(const std::string& section,
         if (errno != EINTR) return false;
     }
     // The lock is released when the descriptor closes, on every return below.
+    remove_stale_temporaries(path_);
 
     // Take the file as it is now, so that values saved by others since our
     // key was opened survive; only the values written through the key change.

@@ -110,9 +110,13 @@ bool Link::SendLong(std::string_view payload) {
 
 template <class OnByte>
 bool Link::Receive(uint32_t budget_ms, OnByte on_byte) {
-    // The budget is measured only at empty reads, so a stream of bytes keeps
-    // the exchange waiting; window events are handled at every empty read.
+    // The budget is measured at empty reads, so a reply still streaming in
+    // when the budget passes may finish; window events are handled at every
+    // empty read. A line that never pauses (a babbling device, noise at high
+    // speed) would hold the exchange, and the window, for as long as it
+    // talks: at twice the budget the exchange ends whatever arrives.
     const uint32_t start = clock_.now_ms();
+    const uint32_t hard_limit_ms = 2 * budget_ms;
     uint32_t elapsed = 0;
     do {
         uint8_t byte = 0;
@@ -122,6 +126,7 @@ bool Link::Receive(uint32_t budget_ms, OnByte on_byte) {
                 trace_received(*done);
                 return *done;
             }
+            if (elapsed_ms(start, clock_.now_ms()) > hard_limit_ms) break;
         } else {
             pump_.process_pending();
             elapsed = elapsed_ms(start, clock_.now_ms());

@@ -13,6 +13,8 @@
 #include <ctime>
 #include <utility>
 
+#include "link/port_diagnostics.h"
+
 namespace torvik::link {
 namespace {
 
@@ -199,12 +201,21 @@ bool PosixSerialDevice::fail(int port_number, std::string path, OpenFailure kind
     failure_ = kind;
     failure_port_ = port_number;
     failure_path_ = std::move(path);
-    failure_detail_ = kind == OpenFailure::kOther && error != 0 ? std::strerror(error) : "";
+    failure_detail_.clear();
+    // The details are looked up now: the program holding the port may let
+    // go of it before the text is read.
+    if (kind == OpenFailure::kOther && error != 0) {
+        failure_detail_ = std::strerror(error);
+    } else if (kind == OpenFailure::kPermissionDenied) {
+        failure_detail_ = permission_detail(failure_path_);
+    } else if (kind == OpenFailure::kBusy) {
+        failure_detail_ = busy_detail(failure_path_);
+    }
     return false;
 }
 
 std::string PosixSerialDevice::last_open_failure() const {
-    const char* cause = "";
+    std::string cause;
     switch (failure_) {
         case OpenFailure::kNone:
             return {};
@@ -212,10 +223,10 @@ std::string PosixSerialDevice::last_open_failure() const {
             cause = "no such device";
             break;
         case OpenFailure::kPermissionDenied:
-            cause = "permission denied";
+            cause = "permission denied" + failure_detail_;
             break;
         case OpenFailure::kBusy:
-            cause = "busy (held by another program)";
+            cause = "busy" + failure_detail_;  // names the holders, or says it cannot
             break;
         case OpenFailure::kVanished:
             cause = "vanished";
@@ -227,7 +238,7 @@ std::string PosixSerialDevice::last_open_failure() const {
             cause = "a port is already open";
             break;
         case OpenFailure::kOther:
-            cause = failure_detail_.empty() ? "cannot be opened" : failure_detail_.c_str();
+            cause = failure_detail_.empty() ? std::string("cannot be opened") : failure_detail_;
             break;
     }
     std::string text = "COM" + std::to_string(failure_port_);

@@ -30,8 +30,9 @@ std::optional<LineSettings> parse_line_settings(std::string_view text);
 // other flag alone. `line` must come from parse_line_settings.
 void apply_line_settings(termios& t, const LineSettings& line);
 
-// Why an open failed. Kept as a kind plus the path so that the message can
-// be made more helpful later (who holds the port, which group grants access).
+// Why an open failed. Kept as a kind plus the path; a refused or busy device
+// is looked into at once so that the text can say which group grants access
+// or which program holds the port (link/port_diagnostics.h).
 enum class OpenFailure {
     kNone,
     kNoSuchDevice,      // no device for the number, or no file at the path
@@ -54,7 +55,8 @@ class PosixSerialDevice final : public SerialDevice {
     void close() override;
     void write(const uint8_t* data, size_t count) override;
     bool read_byte(uint8_t& byte) override;
-    // "COM3 (/dev/ttyUSB0): permission denied"; empty after a good open.
+    // "COM3 (/dev/ttyUSB0): permission denied", "COM3 (/dev/ttyUSB0): busy:
+    // held by ModemManager (pid 812)", ...; empty after a good open.
     std::string last_open_failure() const override;
     std::string device_path(int port_number) const override { return map_.path(port_number); }
 
@@ -72,7 +74,9 @@ class PosixSerialDevice final : public SerialDevice {
     OpenFailure failure_ = OpenFailure::kNone;
     int failure_port_ = 0;
     std::string failure_path_;
-    std::string failure_detail_;  // system error text for kOther
+    // kOther: the system's error text; kPermissionDenied and kBusy: what
+    // follows "permission denied" or "busy" (group advice, holders).
+    std::string failure_detail_;
 };
 
 }  // namespace torvik::link

@@ -112,8 +112,11 @@ void FakeLine::record_frame(uint64_t now) {
 }
 
 bool FakeLine::read_byte(uint8_t& byte) {
+    // Like a read with a 1 ms time-out: a byte that arrives within the
+    // millisecond is returned when it arrives.
     if (open_port_ != 0 && !unplugged_ && !incoming_.empty() &&
-        incoming_.front().at_us <= clock_.now_us()) {
+        incoming_.front().at_us <= clock_.now_us() + 1000) {
+        clock_.advance_to_us(incoming_.front().at_us);
         byte = incoming_.front().byte;
         incoming_.pop_front();
         return true;

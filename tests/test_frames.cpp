@@ -131,6 +131,31 @@ TEST(Frames, ShortReplies) {
     }
 }
 
+TEST(Frames, StreamWithoutPauseKeepsWaitingButNotForever) {
+    // An ETX every 500 bytes keeps the long frame's receiver from overflowing.
+    std::string restarting;
+    while (restarting.size() < 100000) restarting += "\x03" + std::string(499, 'q');
+    struct Case {
+        const char* name;
+        std::string stream;  // one byte every 0.5 ms, never a frame
+        uint64_t ends_ms;    // after the sending pauses
+        bool long_frame;
+    } cases[] = {
+        {"stream of 300 ms: ends at the first empty read after it", std::string(600, 'q'), 299, false},
+        {"endless stream ends at twice the budget", std::string(100000, 'q'), 400, false},
+        {"endless stream, long frame", restarting, 600, true},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.line.reply_next(c.stream, 0, 500);
+        const uint64_t before = rig.clock.now_us();
+        EXPECT_FALSE(c.long_frame ? rig.link.SendLong("AB") : rig.link.SendShort("I00B")) << c.name;
+        const uint64_t waited = (rig.clock.now_us() - before) / 1000 - (c.long_frame ? 12 : 9);
+        EXPECT_GE(waited, c.ends_ms) << c.name;
+        EXPECT_LE(waited, c.ends_ms + 2) << c.name;
+    }
+}
+
 TEST(Frames, ReceiveBufferWraps) {
     // 1024 bytes without a frame: the 1025th lands in the first cell.
     Rig rig;

@@ -22,9 +22,11 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <unistd.h>
 
 #include "app/alsa_beeper.h"
+#include "app/diagnostics.h"
 #include "app/file_settings_store.h"
 #include "app/window_model.h"
 #include "link/clock.h"
@@ -59,6 +61,26 @@ struct Options {
     // Hidden: drives the window through a fixed sequence and saves images.
     bool screenshot_script = false;
     QString screenshot_dir = QStringLiteral(".");
+    bool exit_after_first_paint = false;  // hidden: for the start-up benchmark
+};
+
+// Prints the monotonic clock in microseconds right after the watched
+// window's first paint, then ends the event loop.
+class FirstPaintExit : public QObject {
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !seen_) {
+            seen_ = true;
+            QTimer::singleShot(0, [] {
+                const auto now = std::chrono::steady_clock::now().time_since_epoch();
+                std::printf("first-paint-us %lld\n",
+                            static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+                std::fflush(stdout);
+                QCoreApplication::exit(0);
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+    bool seen_ = false;
 };
 
 // Parses the command line into options and COM pins. Returns an exit code
@@ -81,6 +103,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& options, torvik
             options.trace = true;
         } else if (arg == "--screenshot-script") {
             options.screenshot_script = true;
+        } else if (arg == "--exit-after-first-paint") {
+            options.exit_after_first_paint = true;
         } else if (arg == "--settings" || arg == "--port" || arg == "--screenshot-dir") {
             const char* v = value();
             if (v == nullptr) {
@@ -180,6 +204,24 @@ void install_trace(TfrmModule& form) {
         std::fprintf(stderr, "%9lld ms %c %s  |%s|\n", static_cast<long long>(ms), direction, hex.c_str(),
                      text.c_str());
     });
+}
+
+// The technician's quiet channel: the status panel's tooltip tells what the
+// last scan tried and why each port failed, the settings list's tooltip
+// which device the stored COM number stands for; --trace prints the scan's
+// account on stderr as well.
+void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map, bool trace) {
+    const auto show_link = [&form, &map] {
+        const int port = form.state.link.port;
+        form.cmbBaudRate.set_hint(torvik::app::DescribeLink(port, map.path(port)));
+    };
+    form.on_scan_finished = [&form, &map, trace, show_link](const std::vector<torvik::app::PortAttempt>& record) {
+        const std::string text = torvik::app::DescribeScan(record, map.present_devices());
+        form.pnMsg.set_hint(text);
+        if (trace) std::fprintf(stderr, "%s\n", text.c_str());
+        show_link();
+    };
+    show_link();
 }
 
 // Lets the window settle (timers, repaints) for a while.
@@ -304,7 +346,10 @@ int main(int argc, char** argv) {
         torvik::ops::BindOperations(form);
         if (options.trace) install_trace(form);
         MainWindow window(form);
+        FirstPaintExit first_paint;
+        if (options.exit_after_first_paint) window.installEventFilter(&first_paint);
         form.FormCreate();
+        install_diagnostics(form, com_map, options.trace);
         window.show();  // the first show runs FormShow
         if (options.screenshot_script) {
             QTimer::singleShot(500, &window, [&] { run_screenshot_script(window, form, options.screenshot_dir); });
