@@ -32,8 +32,10 @@ std::vector<int16_t> sine_samples(unsigned frequency_hz, unsigned duration_ms) {
     for (size_t i = 0; i < frames; ++i) {
         double gain = 1.0;
         if (i < kFadeFrames) gain = static_cast<double>(i) / kFadeFrames;
-        if (frames - i < kFadeFrames) gain = std::min(gain, static_cast<double>(frames - i) / kFadeFrames);
-        samples[i] = static_cast<int16_t>(std::lround(kAmplitude * gain * std::sin(step * static_cast<double>(i))));
+        if (frames - i < kFadeFrames)
+            gain = std::min(gain, static_cast<double>(frames - i) / kFadeFrames);
+        samples[i] = static_cast<int16_t>(
+            std::lround(kAmplitude * gain * std::sin(step * static_cast<double>(i))));
     }
     return samples;
 }
@@ -47,11 +49,14 @@ struct AlsaBeeper::Pcm {
     }
 };
 
-AlsaBeeper::AlsaBeeper(link::Clock& clock, std::string device) : clock_(clock), device_(std::move(device)) {}
+AlsaBeeper::AlsaBeeper(link::Clock& clock, std::string device)
+    : clock_(clock), device_(std::move(device)) {}
 
 AlsaBeeper::~AlsaBeeper() = default;
 
-bool AlsaBeeper::has_device() const { return pcm_ != nullptr; }
+bool AlsaBeeper::has_device() const {
+    return pcm_ != nullptr;
+}
 
 bool AlsaBeeper::ensure_open() {
     if (pcm_) return true;
@@ -60,13 +65,14 @@ bool AlsaBeeper::ensure_open() {
     auto pcm = std::make_unique<Pcm>();
     // Non-blocking, so that a device held by another program or a stalled
     // sound server can never hold up the window.
-    if (snd_pcm_open(&pcm->handle, device_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+    if (snd_pcm_open(&pcm->handle, device_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) <
+        0) {
         pcm->handle = nullptr;
         open_failed_ = true;
         return false;
     }
-    if (snd_pcm_set_params(pcm->handle, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, kRate, 1,
-                           kLatencyUs) < 0) {
+    if (snd_pcm_set_params(pcm->handle, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
+                           kRate, 1, kLatencyUs) < 0) {
         open_failed_ = true;
         return false;
     }
@@ -74,7 +80,8 @@ bool AlsaBeeper::ensure_open() {
     return true;
 }
 
-bool AlsaBeeper::play(unsigned frequency_hz, unsigned duration_ms, uint32_t start_ms, uint32_t limit_ms) {
+bool AlsaBeeper::play(unsigned frequency_hz, unsigned duration_ms, uint32_t start_ms,
+                      uint32_t limit_ms) {
     snd_pcm_t* pcm = pcm_->handle;
     const auto elapsed = [&] { return link::elapsed_ms(start_ms, clock_.now_ms()); };
     const auto remaining = [&] { return limit_ms > elapsed() ? limit_ms - elapsed() : 0u; };
@@ -86,7 +93,8 @@ bool AlsaBeeper::play(unsigned frequency_hz, unsigned duration_ms, uint32_t star
     size_t done = 0;
     while (done < samples.size()) {
         if (remaining() == 0) return false;
-        const snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples.data() + done, samples.size() - done);
+        const snd_pcm_sframes_t n =
+            snd_pcm_writei(pcm, samples.data() + done, samples.size() - done);
         if (n == -EAGAIN) {
             snd_pcm_wait(pcm, static_cast<int>(std::min<uint32_t>(remaining(), 20)));
         } else if (n < 0) {

@@ -12,7 +12,7 @@
 namespace torvik::app {
 
 class AlsaBeeper final : public Beeper {
-public:
+  public:
     // The device is opened at the first beep and kept for the whole run.
     explicit AlsaBeeper(link::Clock& clock, std::string device = "default");
     ~AlsaBeeper() override;
@@ -28,7 +28,7 @@ public:
     // after the device failed to open).
     bool has_device() const;
 
-private:
+  private:
     struct Pcm;
     bool ensure_open();
     // Writes the samples and waits until they have been heard; false when
@@ -43,11 +43,13 @@ private:
 
 // A beeper that only waits out the duration.
 class SilentBeeper final : public Beeper {
-public:
+  public:
     explicit SilentBeeper(link::Clock& clock) : clock_(clock) {}
-    void beep(unsigned /*frequency_hz*/, unsigned duration_ms) override { clock_.sleep_ms(duration_ms); }
+    void beep(unsigned /*frequency_hz*/, unsigned duration_ms) override {
+        clock_.sleep_ms(duration_ms);
+    }
 
-private:
+  private:
     link::Clock& clock_;
 };
 

@@ -8,8 +8,8 @@ namespace torvik::app {
 // The fourteen settings strings; a settings index and a selection index of
 // cmbBaudRate are the same number.
 inline constexpr std::array<const char*, 14> kSettingsList = {
-    "4800,n,8,1",  "4800,e,8,1",   "9600,n,8,1",   "9600,e,8,1",   "19200,n,8,1",
-    "19200,e,8,1", "38400,n,8,1",  "38400,e,8,1",  "57600,n,8,1",  "57600,e,8,1",
+    "4800,n,8,1",   "4800,e,8,1",   "9600,n,8,1",   "9600,e,8,1",  "19200,n,8,1",
+    "19200,e,8,1",  "38400,n,8,1",  "38400,e,8,1",  "57600,n,8,1", "57600,e,8,1",
     "115200,n,8,1", "115200,e,8,1", "230400,n,8,1", "230400,e,8,1"};
 
 inline constexpr const char* kDefaultSettings = "19200,e,8,1";
@@ -24,13 +24,14 @@ struct LinkSettings {
 
 struct AppState {
     LinkSettings link;
-    int language = 0;                  // 0 English, 1 Simplified, 2 Traditional
+    int language = 0;  // 0 English, 1 Simplified, 2 Traditional
     std::string language_name = "English";
     bool reader_found = false;
     bool reading = false;
 };
 
 // Names stored for the three languages, by language index.
-inline constexpr std::array<const char*, 3> kLanguageNames = {"English", "ChineseGB", "ChineseBIG5"};
+inline constexpr std::array<const char*, 3> kLanguageNames = {"English", "ChineseGB",
+                                                              "ChineseBIG5"};
 
 }  // namespace torvik::app

@@ -11,19 +11,20 @@ namespace {
 
 // Row 0, the maker line, ends in the maker's web address after three blanks.
 constexpr std::array<std::array<const char*, kLanguages>, kCatalogueRows> kTexts = {{
-    /*  0 */ {"KELDO Technology Corp.   www.keldo.example",
-               "KELDO股份有限公司   www.keldo.example",
-               "KELDO股份有限公司   www.keldo.example"},
-    /*  1 */ {"KELDO TORVIK Reader Config V4.01-01",
-               "KELDO TORVIK 读卡机设定程式 V4.01-01",
-               "KELDO TORVIK 讀卡機設定程式 V4.01-01"},
+    /*  0 */ {"KELDO Technology Corp.   www.keldo.example", "KELDO股份有限公司   www.keldo.example",
+              "KELDO股份有限公司   www.keldo.example"},
+    /*  1 */
+    {"KELDO TORVIK Reader Config V4.01-01", "KELDO TORVIK 读卡机设定程式 V4.01-01",
+     "KELDO TORVIK 讀卡機設定程式 V4.01-01"},
     /*  2 */ {"Start Scan Reader!", "请先扫描读卡机!", "請先掃描讀卡機!"},
     /*  3 */ {"Cancel Read Card", "取消读取", "取消讀取"},
     /*  4 */ {"ID", "编号", "編號"},
     /*  5 */ {"BaudRate", "通讯速度", "通訊速度"},
     /*  6 */ {"Set Baud Rate (Reset)", "设定通讯速度(重置)", "設定通訊速度(重置)"},
     /*  7 */ {"Set Wiegand/RS485 Mode", "设定 Wiegand/RS485 模式", "設定 Wiegand/RS485 模式"},
-    /*  8 */ {"Read &ID (Change to RS485 Mode)", "读取ID(自动设定为RS485模式)", "讀取ID(自動設定為RS485模式)"},
+    /*  8 */
+    {"Read &ID (Change to RS485 Mode)", "读取ID(自动设定为RS485模式)",
+     "讀取ID(自動設定為RS485模式)"},
     /*  9 */ {"Door Open Time", "开门时间", "開門時間"},
     /* 10 */ {"Alarm Time", "警报时间", "警報時間"},
     /* 11 */ {"Set 'Master Card'", "设定'指纹母卡'", "設定'指紋母卡'"},
@@ -49,7 +50,8 @@ constexpr std::array<std::array<const char*, kLanguages>, kCatalogueRows> kTexts
     /* 31 */ {"VER", "版本", "版本"},
     /* 32 */ {"Scan COM", "扫描串口", "掃描串口"},
     /* 33 */ {"Get Reader Info Ok. (COM", "读取读卡机资讯完成. (串口", "讀取讀卡機資訊完成. (串口"},
-    /* 34 */ {"Get Reader Info Error. (COM", "读取读卡机资讯错误. (串口", "讀取讀卡機資訊錯誤. (串口"},
+    /* 34 */
+    {"Get Reader Info Error. (COM", "读取读卡机资讯错误. (串口", "讀取讀卡機資訊錯誤. (串口"},
     /* 35 */ {"Reader Not Find", "读卡机没有连线", "讀卡機沒有連線"},
     /* 36 */ {"Set &ID", "设定编号(&I)", "設定編號(&I)"},
     /* 37 */ {"Set ID Ok", "设定编号完成", "設定編號完成"},

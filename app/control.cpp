@@ -41,8 +41,9 @@ void Control::set_index(int index) {
 }
 
 std::string Control::selected_text() const {
-    return index_ >= 0 && index_ < static_cast<int>(items_.size()) ? items_[static_cast<size_t>(index_)]
-                                                                  : std::string();
+    return index_ >= 0 && index_ < static_cast<int>(items_.size())
+               ? items_[static_cast<size_t>(index_)]
+               : std::string();
 }
 
 void Control::set_position(int position) {

@@ -11,8 +11,20 @@
 namespace torvik::app {
 
 enum class Kind {
-    Window, Panel, Label, Button, ImageButton, LargeButton, List, ScrollBar, CheckBox,
-    Shape, Edit, MaskedEdit, GroupBox, Timer
+    Window,
+    Panel,
+    Label,
+    Button,
+    ImageButton,
+    LargeButton,
+    List,
+    ScrollBar,
+    CheckBox,
+    Shape,
+    Edit,
+    MaskedEdit,
+    GroupBox,
+    Timer
 };
 
 // The property that changed, for the binding.
@@ -30,7 +42,7 @@ class Control;
 using Observer = std::function<void(Control&, Prop)>;
 
 class Control {
-public:
+  public:
     Control(const Observer* observer, std::string name, Kind kind, Control* parent = nullptr)
         : observer_(observer), name_(std::move(name)), kind_(kind), parent_(parent) {}
     Control(const Control&) = delete;
@@ -93,7 +105,7 @@ public:
     // Pressed, position changed or timer tick.
     std::function<void()> on_event;
 
-private:
+  private:
     void notify(Prop prop);
 
     const Observer* observer_;

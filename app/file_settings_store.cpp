@@ -344,7 +344,7 @@ void append_value_line(std::string& out, const ParsedValue& v) {
 
 // Next line of text without its line feed; false at the end.
 class LineReader {
-public:
+  public:
     explicit LineReader(std::string_view text) : text_(text) {}
     bool next(std::string_view& line) {
         if (done_) return false;
@@ -359,7 +359,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::string_view text_;
     size_t pos_ = 0;
     bool done_ = false;
@@ -368,7 +368,7 @@ private:
 // ---------------------------------------------------------------- file helpers
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -385,7 +385,7 @@ public:
         return fd < 0 || ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -609,7 +609,7 @@ std::string render_store_text(const ParsedStore& store) {
 // ---------------------------------------------------------------- the key
 
 class FileSettingsKey final : public SettingsKey {
-public:
+  public:
     FileSettingsKey(const FileSettingsStore& store, std::string section,
                     std::vector<ParsedValue> snapshot)
         : store_(store), section_(std::move(section)), snapshot_(std::move(snapshot)) {}
@@ -636,7 +636,7 @@ public:
         return store_.save(section_, written_);
     }
 
-private:
+  private:
     const FileSettingsStore& store_;
     std::string section_;
     std::vector<ParsedValue> snapshot_;  // the section as it was at open

@@ -85,7 +85,7 @@ std::string render_store_text(const ParsedStore& store);
 bool is_representable(const StoredValue& value);
 
 class FileSettingsStore final : public SettingsStore {
-public:
+  public:
     explicit FileSettingsStore(std::string path);
 
     // The key exists when the file is a regular file this user can open for
@@ -101,7 +101,7 @@ public:
     // part of the text, as on a full disk.
     void set_fail_write_for_test(bool fail) { fail_write_ = fail; }
 
-private:
+  private:
     friend class FileSettingsKey;
     bool save(const std::string& section, const std::vector<ParsedValue>& written) const;
 

@@ -18,7 +18,7 @@
 namespace torvik::app {
 
 class MemorySettingsStore final : public SettingsStore {
-public:
+  public:
     // Orders names without regard to ASCII case.
     struct NameLess {
         using is_transparent = void;
@@ -79,9 +79,9 @@ public:
         return value;
     }
 
-private:
+  private:
     class Key final : public SettingsKey {
-    public:
+      public:
         Key(MemorySettingsStore& store, Values& values) : store_(store), values_(values) {}
 
         std::optional<StoredValue> query(std::string_view name) const override {
@@ -109,7 +109,7 @@ private:
             return true;
         }
 
-    private:
+      private:
         MemorySettingsStore& store_;
         Values& values_;
     };

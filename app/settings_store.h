@@ -20,7 +20,7 @@ struct StoredValue {
 };
 
 class SettingsKey {
-public:
+  public:
     virtual ~SettingsKey() = default;
     // The value's type and content, or nothing when it does not exist.
     virtual std::optional<StoredValue> query(std::string_view name) const = 0;
@@ -32,7 +32,7 @@ public:
 };
 
 class SettingsStore {
-public:
+  public:
     virtual ~SettingsStore() = default;
     // Opens the key at path ("\\Software\\KELDO\\ReaderConfig") with read and
     // write access. With create false a missing key gives nothing; with create

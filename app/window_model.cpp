@@ -8,7 +8,9 @@
 namespace torvik::app {
 
 namespace {
-std::vector<std::string> settings_items() { return {kSettingsList.begin(), kSettingsList.end()}; }
+std::vector<std::string> settings_items() {
+    return {kSettingsList.begin(), kSettingsList.end()};
+}
 }  // namespace
 
 std::string Trim(const std::string& text) {
@@ -260,7 +262,9 @@ void TfrmModule::SwitchLanguage(int language) {
     FormShow();
 }
 
-const std::string& TfrmModule::Text(int row) const { return catalogue_text(row, state.language); }
+const std::string& TfrmModule::Text(int row) const {
+    return catalogue_text(row, state.language);
+}
 
 void TfrmModule::press(Control& control) {
     if (!window_enabled() || !control.usable() || !control.on_event) return;
@@ -370,9 +374,13 @@ void TfrmModule::ShowOutcome(Rgb color, int row, unsigned frequency_hz) {
     Beep(frequency_hz, kOutcomeBeepMs);
 }
 
-bool TfrmModule::PresenceCheck() { return link.SendShort("I00B") && link.receive_count() == 16; }
+bool TfrmModule::PresenceCheck() {
+    return link.SendShort("I00B") && link.receive_count() == 16;
+}
 
-std::string TfrmModule::SerialField() const { return link.field(6, 8); }
+std::string TfrmModule::SerialField() const {
+    return link.field(6, 8);
+}
 
 bool TfrmModule::CommandTry(const std::function<std::string()>& payload) {
     Sleep(100);

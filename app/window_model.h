@@ -47,21 +47,21 @@ struct PortAttempt {
 
 // One reader operation, stated by what differs from the common pattern.
 struct Operation {
-    bool busy_blinker = false;      // busy mode instead of only disabling the window
-    bool pump_at_start = false;     // handle pending events once after disabling
+    bool busy_blinker = false;                  // busy mode instead of only disabling the window
+    bool pump_at_start = false;                 // handle pending events once after disabling
     std::function<std::string()> status_label;  // shown before the port opens; none if empty
     int success_row = 0;
     int failure_row = 0;
     int tries = 2;
-    std::function<bool()> attempt;      // one try with the port open
-    std::function<void()> on_success;   // before the outcome display
+    std::function<bool()> attempt;        // one try with the port open
+    std::function<void()> on_success;     // before the outcome display
     std::function<void()> after_success;  // after the outcome display and its beep
 };
 
 constexpr unsigned kHighBeepHz = 1000, kLowBeepHz = 300, kOutcomeBeepMs = 300;
 
 class TfrmModule {
-public:
+  public:
     explicit TfrmModule(Services services);
     TfrmModule(const TfrmModule&) = delete;
     TfrmModule& operator=(const TfrmModule&) = delete;
@@ -163,7 +163,7 @@ public:
     // Language buttons: index, name, store, captions.
     void SwitchLanguage(int language);
 
-private:
+  private:
     Control& add(Control& c);
     void ReturnToIdle();
 

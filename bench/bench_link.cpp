@@ -28,13 +28,13 @@ using torvik::link::Port;
 using torvik::link::PosixSerialDevice;
 
 class NoPump final : public torvik::link::EventPump {
-public:
+  public:
     void process_pending() override {}
 };
 
 // The bare exchange: raw blocking tty, the same bytes and pauses.
 class BareLine {
-public:
+  public:
     explicit BareLine(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (fd_ < 0) throw std::runtime_error("cannot open " + path);
@@ -68,7 +68,7 @@ public:
         }
     }
 
-private:
+  private:
     void put(const char* bytes, int pause_ms) {
         ssize_t w = ::write(fd_, bytes, std::strlen(bytes));
         (void)w;
@@ -95,7 +95,8 @@ Series run_exchanges(const std::string& path, int n) {
     // A first block of one exchange each way warms up and is not counted.
     for (int done = -1; done < n; done += (done < 0 ? 1 : kBlock)) {
         const int count = done < 0 ? 1 : std::min(kBlock, n - done);
-        if (!port.OpenPort(1, "19200,e,8,1")) throw std::runtime_error("open: " + device.last_open_failure());
+        if (!port.OpenPort(1, "19200,e,8,1"))
+            throw std::runtime_error("open: " + device.last_open_failure());
         for (int i = 0; i < count; ++i) {
             const double t0 = now_ms();
             const bool ok = link.SendShort("I00B") && link.receive_count() == 16;
@@ -109,7 +110,8 @@ Series run_exchanges(const std::string& path, int n) {
             const double t0 = now_ms();
             const size_t got = bare.exchange();
             const double t = now_ms() - t0;
-            if (got != 16) throw std::runtime_error("the bare exchange got " + std::to_string(got) + " bytes");
+            if (got != 16)
+                throw std::runtime_error("the bare exchange got " + std::to_string(got) + " bytes");
             if (done >= 0) s.bare.push_back(t);
         }
     }
@@ -118,9 +120,10 @@ Series run_exchanges(const std::string& path, int n) {
 
 void add_rows(Table& table, const std::string& peer, const Series& s) {
     const Stats tool = stats(s.tool), bare = stats(s.bare);
-    table.row({peer, "tool (PosixSerialDevice + Link)", std::to_string(tool.n), fmt(tool.median), fmt(tool.p99),
-               fmt(tool.max)});
-    table.row({peer, "bare loop (baseline)", std::to_string(bare.n), fmt(bare.median), fmt(bare.p99), fmt(bare.max)});
+    table.row({peer, "tool (PosixSerialDevice + Link)", std::to_string(tool.n), fmt(tool.median),
+               fmt(tool.p99), fmt(tool.max)});
+    table.row({peer, "bare loop (baseline)", std::to_string(bare.n), fmt(bare.median),
+               fmt(bare.p99), fmt(bare.max)});
     table.row({peer, "ratio tool / baseline", "", fmt(tool.median / bare.median) + "x",
                fmt(tool.p99 / bare.p99) + "x", ""});
 }
@@ -139,8 +142,10 @@ void bench_exchange(const std::string& sim, int n) {
                  run_exchanges(process.path(), n));
     }
     table.print();
-    std::printf("\nThe pauses alone are 9 ms (1+5+1+1+1); the 16-byte reply takes %.1f ms on a 19200,e line.\n",
-                16 * byte_us_19200e() / 1000.0);
+    std::printf(
+        "\nThe pauses alone are 9 ms (1+5+1+1+1); the 16-byte reply takes %.1f ms on a 19200,e "
+        "line.\n",
+        16 * byte_us_19200e() / 1000.0);
 }
 
 void bench_idle_wait(int exchanges) {
@@ -152,7 +157,8 @@ void bench_idle_wait(int exchanges) {
     NoPump pump;
     Port port(device, clock);
     Link link(port, clock, pump);
-    if (!port.OpenPort(1, "19200,e,8,1")) throw std::runtime_error("open: " + device.last_open_failure());
+    if (!port.OpenPort(1, "19200,e,8,1"))
+        throw std::runtime_error("open: " + device.last_open_failure());
 
     link.SendShort("I00B");  // warm-up
     double cpu0 = cpu_ms(), wall0 = now_ms();
@@ -177,13 +183,16 @@ void bench_idle_wait(int exchanges) {
     const long bare_sw = voluntary_switches() - sw0;
     ::close(fd);
 
-    Table table("b) Waiting out the 200 ms reply budget with a silent peer (" + std::to_string(exchanges) +
-                    " exchanges)",
-                {"side", "wall ms / exchange", "CPU ms / exchange", "CPU share of one core", "wake-ups / exchange"});
-    table.row({"tool (1 ms reads, no-op event pump)", fmt(tool_wall / exchanges, 1), fmt(tool_cpu / exchanges, 3),
-               fmt(100.0 * tool_cpu / tool_wall, 2) + " %", fmt(double(tool_sw) / exchanges, 0)});
-    table.row({"one blocking poll (baseline)", fmt(bare_wall / exchanges, 1), fmt(bare_cpu / exchanges, 3),
-               fmt(100.0 * bare_cpu / bare_wall, 2) + " %", fmt(double(bare_sw) / exchanges, 0)});
+    Table table("b) Waiting out the 200 ms reply budget with a silent peer (" +
+                    std::to_string(exchanges) + " exchanges)",
+                {"side", "wall ms / exchange", "CPU ms / exchange", "CPU share of one core",
+                 "wake-ups / exchange"});
+    table.row({"tool (1 ms reads, no-op event pump)", fmt(tool_wall / exchanges, 1),
+               fmt(tool_cpu / exchanges, 3), fmt(100.0 * tool_cpu / tool_wall, 2) + " %",
+               fmt(double(tool_sw) / exchanges, 0)});
+    table.row({"one blocking poll (baseline)", fmt(bare_wall / exchanges, 1),
+               fmt(bare_cpu / exchanges, 3), fmt(100.0 * bare_cpu / bare_wall, 2) + " %",
+               fmt(double(bare_sw) / exchanges, 0)});
     table.print();
 }
 

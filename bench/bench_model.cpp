@@ -37,7 +37,8 @@ void bench_reading(const std::string& sim, double seconds) {
     int cards = 0;
     const std::string idle = m.form.pnCardID.caption();
     m.form.observer = [&](torvik::app::Control& c, torvik::app::Prop p) {
-        if (&c == &m.form.pnCardID && p == torvik::app::Prop::Caption && c.caption() != idle) ++cards;
+        if (&c == &m.form.pnCardID && p == torvik::app::Prop::Caption && c.caption() != idle)
+            ++cards;
     };
     m.wire = WireCount{};
     m.wire.attach(m.form.link);
@@ -60,10 +61,12 @@ void bench_reading(const std::string& sim, double seconds) {
     const double measured_cycle = wall / static_cast<double>(polls);
     // The cycle the tool cannot go below: 80 passes of 1 ms, the sending
     // pauses, the reader's answer. The final beep is excluded (silent here).
-    const double mandated_cycle = (static_cast<double>(slept) + reply_time_ms(m.wire)) / static_cast<double>(polls);
+    const double mandated_cycle =
+        (static_cast<double>(slept) + reply_time_ms(m.wire)) / static_cast<double>(polls);
 
-    Table table("c) Live reading against torvik-sim --card-every-ms 500, " + fmt(wall / 1000.0, 1) + " s",
-                {"figure", "measured", "mandated waits only", "ratio"});
+    Table table(
+        "c) Live reading against torvik-sim --card-every-ms 500, " + fmt(wall / 1000.0, 1) + " s",
+        {"figure", "measured", "mandated waits only", "ratio"});
     table.row({"polls", std::to_string(polls), "", ""});
     table.row({"polls per second", fmt(1000.0 * polls / wall, 2), fmt(1000.0 / mandated_cycle, 2),
                fmt(mandated_cycle / measured_cycle, 3) + "x"});
@@ -79,8 +82,9 @@ struct ScanFigures {
 };
 
 void bench_scans(const std::string& sim, int silent_ports, int runs) {
-    Table table("d) Scans, ms (median of " + std::to_string(runs) + " runs; beeps take their time)",
-                {"scan", "measured", "sum of mandated waits", "ratio", "frames (answered / timed out)"});
+    Table table(
+        "d) Scans, ms (median of " + std::to_string(runs) + " runs; beeps take their time)",
+        {"scan", "measured", "sum of mandated waits", "ratio", "frames (answered / timed out)"});
 
     // Found at the stored settings: presence check, version, mode, beep.
     {
@@ -93,13 +97,16 @@ void bench_scans(const std::string& sim, int silent_ports, int runs) {
             const double t0 = now_ms();
             m.form.press(m.form.btnScan);
             const double t = now_ms() - t0;
-            if (!m.form.state.reader_found) throw std::runtime_error("the scan did not find torvik-sim");
+            if (!m.form.state.reader_found)
+                throw std::runtime_error("the scan did not find torvik-sim");
             f.measured.push_back(t);
-            f.mandated.push_back(static_cast<double>(m.clock.slept_ms + m.beeper.beeped_ms) + reply_time_ms(m.wire));
+            f.mandated.push_back(static_cast<double>(m.clock.slept_ms + m.beeper.beeped_ms) +
+                                 reply_time_ms(m.wire));
             frames = std::to_string(m.wire.answered) + " / " + std::to_string(m.wire.failed);
         }
         const double a = stats(f.measured).median, b = stats(f.mandated).median;
-        table.row({"reader at the stored settings (COM1)", fmt(a, 1), fmt(b, 1), fmt(a / b, 3) + "x", frames});
+        table.row({"reader at the stored settings (COM1)", fmt(a, 1), fmt(b, 1),
+                   fmt(a / b, 3) + "x", frames});
     }
 
     // Sweep over silent ports: every presence check waits out its budget.
@@ -110,7 +117,8 @@ void bench_scans(const std::string& sim, int silent_ports, int runs) {
         std::string frames;
         for (int r = 0; r < std::max(1, runs / 2); ++r) {
             Model m(true, 0);  // nothing stored: straight to the sweep
-            for (int i = 0; i < silent_ports; ++i) m.map.add_override("COM" + std::to_string(i + 1) + "=" + ptys[i]->slave());
+            for (int i = 0; i < silent_ports; ++i)
+                m.map.add_override("COM" + std::to_string(i + 1) + "=" + ptys[i]->slave());
             m.form.user_set_checked(m.form.chkLock, true);
             const double t0 = now_ms();
             m.form.press(m.form.btnScan);
@@ -122,13 +130,15 @@ void bench_scans(const std::string& sim, int silent_ports, int runs) {
             frames = std::to_string(m.wire.answered) + " / " + std::to_string(m.wire.failed);
         }
         const double a = stats(f.measured).median, b = stats(f.mandated).median;
-        table.row({"sweep, " + std::to_string(silent_ports) + " silent ports, chkLock ticked", fmt(a, 1), fmt(b, 1),
-                   fmt(a / b, 3) + "x", frames});
+        table.row({"sweep, " + std::to_string(silent_ports) + " silent ports, chkLock ticked",
+                   fmt(a, 1), fmt(b, 1), fmt(a / b, 3) + "x", frames});
     }
     table.print();
     std::printf(
-        "\nMandated: every sleep of the tool (1/5 ms sending pauses, 100 ms waits), the 200 ms budget of each\n"
-        "unanswered frame, the 300 ms outcome beep, and for answered frames the reader's %.0f ms turnaround\n"
+        "\nMandated: every sleep of the tool (1/5 ms sending pauses, 100 ms waits), the 200 ms "
+        "budget of each\n"
+        "unanswered frame, the 300 ms outcome beep, and for answered frames the reader's %.0f ms "
+        "turnaround\n"
         "plus the reply bytes at 19200,e (%.3f ms each).\n",
         kReaderTurnaroundMs, byte_us_19200e() / 1000.0);
 }

@@ -43,7 +43,8 @@ Run run_once(const std::vector<std::string>& command) {
     }
     std::string text;
     char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
     ::close(out[0]);
     int status = 0;
     rusage ru{};
@@ -53,7 +54,8 @@ Run run_once(const std::vector<std::string>& command) {
     r.max_rss_kb = ru.ru_maxrss;
     const size_t at = text.find("first-paint-us ");
     if (at == std::string::npos || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error(args[0] + " did not report its first paint (status " + std::to_string(status) + ")");
+        throw std::runtime_error(args[0] + " did not report its first paint (status " +
+                                 std::to_string(status) + ")");
     const long long painted = std::atoll(text.c_str() + at + 15);
     r.first_paint_ms = static_cast<double>(painted - t0) / 1000.0;
     return r;
@@ -84,14 +86,18 @@ int main(int argc, char** argv) {
             min_exit.push_back(m.exit_ms);
             min_rss.push_back(static_cast<double>(m.max_rss_kb) / 1024.0);
         }
-        const Stats tp = stats(tool_paint), mp = stats(min_paint), tr = stats(tool_rss), mr = stats(min_rss);
-        Table table("e) Start-up to the first painted window, offscreen (median of " + std::to_string(runs) + " runs)",
-                    {"program", "first paint, ms", "max of runs, ms", "start to exit, ms", "peak RSS, MiB"});
-        table.row({"torvik-config --simulate", fmt(tp.median, 1), fmt(tp.max, 1), fmt(stats(tool_exit).median, 1),
-                   fmt(tr.median, 1)});
-        table.row({"minimal Qt window (baseline)", fmt(mp.median, 1), fmt(mp.max, 1), fmt(stats(min_exit).median, 1),
-                   fmt(mr.median, 1)});
-        table.row({"ratio", fmt(tp.median / mp.median, 2) + "x", "", "", fmt(tr.median / mr.median, 2) + "x"});
+        const Stats tp = stats(tool_paint), mp = stats(min_paint), tr = stats(tool_rss),
+                    mr = stats(min_rss);
+        Table table("e) Start-up to the first painted window, offscreen (median of " +
+                        std::to_string(runs) + " runs)",
+                    {"program", "first paint, ms", "max of runs, ms", "start to exit, ms",
+                     "peak RSS, MiB"});
+        table.row({"torvik-config --simulate", fmt(tp.median, 1), fmt(tp.max, 1),
+                   fmt(stats(tool_exit).median, 1), fmt(tr.median, 1)});
+        table.row({"minimal Qt window (baseline)", fmt(mp.median, 1), fmt(mp.max, 1),
+                   fmt(stats(min_exit).median, 1), fmt(mr.median, 1)});
+        table.row({"ratio", fmt(tp.median / mp.median, 2) + "x", "", "",
+                   fmt(tr.median / mr.median, 2) + "x"});
         table.print();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_startup: %s\n", e.what());

@@ -2,6 +2,7 @@
 // reader as a child process or as a thread on a pty master, the window model
 // wired to the real serial device, timing, statistics and table output.
 #pragma once
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,7 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -133,7 +133,7 @@ inline Stats stats(std::vector<double> v) {
 
 // A plain text table in Markdown pipe syntax, columns padded.
 class Table {
-public:
+  public:
     Table(std::string title, std::vector<std::string> header)
         : title_(std::move(title)), header_(std::move(header)) {}
     void row(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
@@ -150,7 +150,8 @@ public:
             std::printf("|");
             for (size_t i = 0; i < width.size(); ++i) {
                 const std::string cell = i < cells.size() ? cells[i] : "";
-                std::printf(" %s%*s |", cell.c_str(), static_cast<int>(width[i] - display_width(cell)), "");
+                std::printf(" %s%*s |", cell.c_str(),
+                            static_cast<int>(width[i] - display_width(cell)), "");
             }
             std::printf("\n");
         };
@@ -162,7 +163,7 @@ public:
         std::fflush(stdout);
     }
 
-private:
+  private:
     static size_t display_width(const std::string& s) {
         size_t n = 0;
         for (unsigned char c : s) n += (c & 0xC0) != 0x80;  // UTF-8 lead bytes
@@ -184,7 +185,7 @@ inline std::string fmt(double value, int decimals = 2) {
 // A pseudo-terminal: the master stays here, the slave path is what the tool
 // opens as its serial device.
 class Pty {
-public:
+  public:
     Pty() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
@@ -199,7 +200,7 @@ public:
     int master() const { return master_; }
     const std::string& slave() const { return slave_; }
 
-private:
+  private:
     int master_ = -1;
     std::string slave_;
 };
@@ -208,7 +209,7 @@ private:
 // frame is answered at once, without pacing, so that the peer adds as
 // little as possible to an exchange.
 class ThreadReader {
-public:
+  public:
     explicit ThreadReader(const Pty& pty) : master_(pty.master()) {
         thread_ = std::thread([this] { run(); });
     }
@@ -219,7 +220,7 @@ public:
     ThreadReader(const ThreadReader&) = delete;
     ThreadReader& operator=(const ThreadReader&) = delete;
 
-private:
+  private:
     void run() {
         torvik::sim::Reader reader;
         while (!stop_) {
@@ -251,7 +252,7 @@ private:
 
 // torvik-sim as a child process; its pty path is read from its first line.
 class SimProcess {
-public:
+  public:
     SimProcess(const std::string& binary, std::vector<std::string> args) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -303,7 +304,7 @@ public:
         pid_ = -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string path_;
 };
@@ -313,7 +314,7 @@ private:
 // Counts every sleep of the tool (the pauses after writes and the explicit
 // waits) while sleeping them for real.
 class CountingClock final : public torvik::link::Clock {
-public:
+  public:
     uint32_t now_ms() override { return inner_.now_ms(); }
     void sleep_ms(uint32_t ms) override {
         slept_ms += ms;
@@ -321,14 +322,14 @@ public:
     }
     uint64_t slept_ms = 0;
 
-private:
+  private:
     torvik::link::MonotonicClock inner_;
 };
 
 // Runs actions scheduled for a time; otherwise does nothing, like an event
 // loop with no pending events.
 class SchedulingPump final : public torvik::link::EventPump {
-public:
+  public:
     void process_pending() override {
         ++calls;
         if (actions_.empty()) return;
@@ -343,16 +344,18 @@ public:
             }
         }
     }
-    void after_ms(double ms, std::function<void()> action) { actions_.emplace_back(now_ms() + ms, std::move(action)); }
+    void after_ms(double ms, std::function<void()> action) {
+        actions_.emplace_back(now_ms() + ms, std::move(action));
+    }
     long calls = 0;
 
-private:
+  private:
     std::vector<std::pair<double, std::function<void()>>> actions_;
 };
 
 // Silent beeper; optionally takes the tone's time as a real one does.
 class Beeper final : public torvik::app::Beeper {
-public:
+  public:
     explicit Beeper(bool sleeps) : sleeps_(sleeps) {}
     void beep(unsigned, unsigned ms) override {
         beeped_ms += ms;
@@ -360,18 +363,20 @@ public:
     }
     uint64_t beeped_ms = 0;
 
-private:
+  private:
     bool sleeps_;
 };
 
 class Cursor final : public torvik::app::BusyCursor {
-public:
+  public:
     void set_busy(bool) override {}
 };
 
 class Errors final : public torvik::app::ErrorBox {
-public:
-    void show_error(const std::string& text) override { std::fprintf(stderr, "error box: %s\n", text.c_str()); }
+  public:
+    void show_error(const std::string& text) override {
+        std::fprintf(stderr, "error box: %s\n", text.c_str());
+    }
 };
 
 // Frames on the wire as the link's trace reports them.
@@ -404,7 +409,8 @@ struct Model {
         torvik::ops::BindOperations(form);
         if (stored_port > 0) {
             auto& key = store.keys["\\Software\\KELDO\\ReaderConfig"];
-            key["ScanCommNo"] = torvik::app::MemorySettingsStore::dword(static_cast<uint32_t>(stored_port));
+            key["ScanCommNo"] =
+                torvik::app::MemorySettingsStore::dword(static_cast<uint32_t>(stored_port));
             key["ScanBaudRate"] = torvik::app::MemorySettingsStore::text("19200,e,8,1");
             key["ScanBaudRateNo"] = torvik::app::MemorySettingsStore::dword(5);
         }
@@ -425,6 +431,8 @@ struct Model {
 };
 
 // Microseconds per byte at 19200 baud, 8 data bits, even parity, 1 stop bit.
-inline double byte_us_19200e() { return torvik::sim::byte_time_us({19200, 'e'}); }
+inline double byte_us_19200e() {
+    return torvik::sim::byte_time_us({19200, 'e'});
+}
 
 }  // namespace bench

@@ -17,8 +17,10 @@ class FirstPaintExit : public QObject {
             seen_ = true;
             QTimer::singleShot(0, [] {
                 const auto now = std::chrono::steady_clock::now().time_since_epoch();
-                std::printf("first-paint-us %lld\n",
-                            static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+                std::printf(
+                    "first-paint-us %lld\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
             });

@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
         int cards = 0;
         const std::string idle = m.form.pnCardID.caption();
         m.form.observer = [&](torvik::app::Control& c, torvik::app::Prop p) {
-            if (&c == &m.form.pnCardID && p == torvik::app::Prop::Caption && c.caption() != idle) ++cards;
+            if (&c == &m.form.pnCardID && p == torvik::app::Prop::Caption && c.caption() != idle)
+                ++cards;
         };
 
         long cycles = 0, scans_found = 0, readings_stopped = 0, noisy_failures = 0, errors = 0;
@@ -48,8 +49,8 @@ int main(int argc, char** argv) {
         Sample start{}, peak{}, last{};
         const auto sample = [&] { return Sample{(now_ms() - t0) / 1000.0, rss_kb(), open_fds()}; };
         const auto check_idle = [&] {
-            if (!m.form.window_enabled() || m.form.port.is_open() || m.serial.is_open() || m.form.cursor_busy() ||
-                m.form.tmrBusy.enabled())
+            if (!m.form.window_enabled() || m.form.port.is_open() || m.serial.is_open() ||
+                m.form.cursor_busy() || m.form.tmrBusy.enabled())
                 ++errors;
         };
 
@@ -77,19 +78,24 @@ int main(int argc, char** argv) {
             if (last.rss_kb > peak.rss_kb) peak = last;
         }
 
-        Table table("Soak: " + fmt(minutes, 1) + " min, " + std::to_string(cycles) + " cycles", {"figure", "value"});
+        Table table("Soak: " + fmt(minutes, 1) + " min, " + std::to_string(cycles) + " cycles",
+                    {"figure", "value"});
         table.row({"RSS at start (after the first cycle), KiB", std::to_string(start.rss_kb)});
         table.row({"RSS at end, KiB", std::to_string(last.rss_kb)});
-        table.row({"RSS peak, KiB (at s)", std::to_string(peak.rss_kb) + " (" + fmt(peak.at_s, 0) + ")"});
-        table.row({"open descriptors at start / end", std::to_string(start.fds) + " / " + std::to_string(last.fds)});
-        table.row({"scans that found COM1", std::to_string(scans_found) + " / " + std::to_string(cycles)});
-        table.row({"readings on COM1 ended by the stop press", std::to_string(readings_stopped) + " / " +
-                                                                    std::to_string(cycles)});
+        table.row(
+            {"RSS peak, KiB (at s)", std::to_string(peak.rss_kb) + " (" + fmt(peak.at_s, 0) + ")"});
+        table.row({"open descriptors at start / end",
+                   std::to_string(start.fds) + " / " + std::to_string(last.fds)});
+        table.row({"scans that found COM1",
+                   std::to_string(scans_found) + " / " + std::to_string(cycles)});
+        table.row({"readings on COM1 ended by the stop press",
+                   std::to_string(readings_stopped) + " / " + std::to_string(cycles)});
         table.row({"cards shown", std::to_string(cards)});
         table.row({"frames sent / answered / timed out or refused",
                    std::to_string(m.wire.sent) + " / " + std::to_string(m.wire.answered) + " / " +
                        std::to_string(m.wire.failed)});
-        table.row({"failures on the noisy COM2 (expected 2 per cycle)", std::to_string(noisy_failures)});
+        table.row(
+            {"failures on the noisy COM2 (expected 2 per cycle)", std::to_string(noisy_failures)});
         table.row({"window not back to idle after a step", std::to_string(errors)});
         table.print();
         const bool ok = errors == 0 && scans_found == cycles && readings_stopped == cycles &&

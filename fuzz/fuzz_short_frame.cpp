@@ -20,7 +20,9 @@ struct NoPump final : link::EventPump {
     void process_pending() override {}
 };
 
-bool UpperHex(uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool UpperHex(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
 
 // A broken invariant is a crash for the fuzzer; the message names it.
 [[noreturn]] void Fail(int line, const char* what) {

@@ -8,7 +8,9 @@
 namespace torvik::link {
 
 // Upper-case hex digit of a nibble (0..15).
-inline char hex_digit(unsigned nibble) { return "0123456789ABCDEF"[nibble & 0xF]; }
+inline char hex_digit(unsigned nibble) {
+    return "0123456789ABCDEF"[nibble & 0xF];
+}
 
 // Two upper-case hex digits of a byte, high nibble first.
 inline std::string hex_byte(uint8_t value) {

@@ -6,18 +6,20 @@ namespace torvik::link {
 
 // A 32-bit millisecond clock that wraps to 0 after 2^32 ms, and a sleep.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual uint32_t now_ms() = 0;
     virtual void sleep_ms(uint32_t ms) = 0;
 };
 
 // Elapsed time between two readings of the clock, correct across the wrap.
-inline uint32_t elapsed_ms(uint32_t start, uint32_t now) { return now - start; }
+inline uint32_t elapsed_ms(uint32_t start, uint32_t now) {
+    return now - start;
+}
 
 // Production clock: CLOCK_MONOTONIC truncated to 32 bits, nanosleep.
 class MonotonicClock final : public Clock {
-public:
+  public:
     uint32_t now_ms() override;
     void sleep_ms(uint32_t ms) override;
 };

@@ -5,7 +5,7 @@
 namespace torvik::link {
 
 class EventPump {
-public:
+  public:
     virtual ~EventPump() = default;
     // Handles every window event waiting at this moment, then returns.
     virtual void process_pending() = 0;

@@ -38,7 +38,7 @@ constexpr uint32_t kLongBudgetMs = 300;
 using TraceSink = std::function<void(char direction, std::string_view bytes)>;
 
 class Link {
-public:
+  public:
     static constexpr size_t kBufferSize = 1024;
 
     Link(Port& port, Clock& clock, EventPump& pump) : port_(port), clock_(clock), pump_(pump) {}
@@ -65,7 +65,7 @@ public:
     void set_trace(TraceSink sink) { trace_ = std::move(sink); }
     Port& port() { return port_; }
 
-private:
+  private:
     void trace_sent(const std::string& frame);
     void trace_received(bool complete);
     void finish_reply();

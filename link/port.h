@@ -11,7 +11,7 @@
 namespace torvik::link {
 
 class Port {
-public:
+  public:
     Port(SerialDevice& device, Clock& clock) : device_(device), clock_(clock) {}
 
     // Opens "COM" + number with the settings string. While a port is already
@@ -31,7 +31,7 @@ public:
     SerialDevice& device() { return device_; }
     Clock& clock() { return clock_; }
 
-private:
+  private:
     SerialDevice& device_;
     Clock& clock_;
     bool open_ = false;

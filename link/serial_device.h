@@ -7,7 +7,7 @@
 namespace torvik::link {
 
 class SerialDevice {
-public:
+  public:
     virtual ~SerialDevice() = default;
     // Opens "COM" + number exclusively (existing devices only), saves the
     // device's read time-outs, applies the 1 ms read time-out and the settings

@@ -9,7 +9,7 @@
 namespace torvik::link {
 
 class VirtualClock final : public Clock {
-public:
+  public:
     explicit VirtualClock(uint32_t start_ms = 0) : start_ms_(start_ms) {}
     uint32_t now_ms() override { return start_ms_ + static_cast<uint32_t>(us_ / 1000); }
     void sleep_ms(uint32_t ms) override { advance_us(uint64_t{ms} * 1000); }
@@ -20,7 +20,7 @@ public:
         if (us > us_) us_ = us;
     }
 
-private:
+  private:
     uint32_t start_ms_;
     uint64_t us_ = 0;
 };

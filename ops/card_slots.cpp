@@ -3,7 +3,9 @@
 
 namespace torvik::ops {
 
-void sbCardChange(TfrmModule& f) { f.pnCard.set_caption(ZeroPad(f.sbCard.position(), 6)); }
+void sbCardChange(TfrmModule& f) {
+    f.pnCard.set_caption(ZeroPad(f.sbCard.position(), 6));
+}
 
 void btnAddCardClick(TfrmModule& f) {
     app::Operation op;

@@ -3,7 +3,9 @@
 
 namespace torvik::ops {
 
-void sbFacilityChange(TfrmModule& f) { f.pnFacility.set_caption(ZeroPad(f.sbFacility.position(), 5)); }
+void sbFacilityChange(TfrmModule& f) {
+    f.pnFacility.set_caption(ZeroPad(f.sbFacility.position(), 5));
+}
 
 void btnFacilityClick(TfrmModule& f) {
     app::Operation op;

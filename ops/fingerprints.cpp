@@ -17,9 +17,15 @@ void FingerCommand(TfrmModule& f, const char* command, int success_row, int fail
 
 }  // namespace
 
-void sbFingerNoChange(TfrmModule& f) { f.pnFingerNo.set_caption(ZeroPad(f.sbFingerNo.position(), 6)); }
+void sbFingerNoChange(TfrmModule& f) {
+    f.pnFingerNo.set_caption(ZeroPad(f.sbFingerNo.position(), 6));
+}
 
-void btnAddClick(TfrmModule& f) { FingerCommand(f, "I00M", 17, 18); }
-void btnDelClick(TfrmModule& f) { FingerCommand(f, "I00N", 20, 21); }
+void btnAddClick(TfrmModule& f) {
+    FingerCommand(f, "I00M", 17, 18);
+}
+void btnDelClick(TfrmModule& f) {
+    FingerCommand(f, "I00N", 20, 21);
+}
 
 }  // namespace torvik::ops

@@ -24,7 +24,8 @@ unsigned HexDigitValue(char c) {
 
 uint32_t HexTextValue(const std::string& text, size_t n) {
     uint32_t value = 0;
-    for (size_t i = 0; i < n; ++i) value = value * 16u + HexDigitValue(i < text.size() ? text[i] : '0');
+    for (size_t i = 0; i < n; ++i)
+        value = value * 16u + HexDigitValue(i < text.size() ? text[i] : '0');
     return value;
 }
 
@@ -33,7 +34,8 @@ std::string UnscrambleId(const std::string& scrambled) {
     for (size_t i = 0; i < 8; ++i) {
         const auto at = [&](size_t p) { return p < scrambled.size() ? scrambled[p] : '\0'; };
         const unsigned byte = HexDigitValue(at(2 * i)) * 16u + HexDigitValue(at(2 * i + 1));
-        const unsigned mask = HexDigitValue(kCardKey[2 * (7 - i)]) * 16u + HexDigitValue(kCardKey[2 * (7 - i) + 1]);
+        const unsigned mask =
+            HexDigitValue(kCardKey[2 * (7 - i)]) * 16u + HexDigitValue(kCardKey[2 * (7 - i) + 1]);
         char hex[3];
         std::snprintf(hex, sizeof hex, "%02X", (byte ^ mask) & 0xFFu);
         out += hex;
@@ -154,8 +156,12 @@ void LiveReading(TfrmModule& f, bool encoded) {
 
 }  // namespace
 
-void btnReadCardClick(TfrmModule& f) { LiveReading(f, false); }
-void btnEncodeClick(TfrmModule& f) { LiveReading(f, true); }
+void btnReadCardClick(TfrmModule& f) {
+    LiveReading(f, false);
+}
+void btnEncodeClick(TfrmModule& f) {
+    LiveReading(f, true);
+}
 
 void tmrCardTimer(TfrmModule& f) {
     f.shCard.set_color(app::kWhite);

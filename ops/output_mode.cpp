@@ -14,8 +14,8 @@ void btnModeClick(TfrmModule& f) {
     op.attempt = [&f] {
         // All three indexes always travel; a list without selection sends -1.
         return f.CommandTry([&f] {
-            return "I00A" + std::to_string(f.cmbMode.index()) + std::to_string(f.cmbWiegand.index()) +
-                   std::to_string(f.cmbRS485.index());
+            return "I00A" + std::to_string(f.cmbMode.index()) +
+                   std::to_string(f.cmbWiegand.index()) + std::to_string(f.cmbRS485.index());
         });
     };
     f.RunOperation(op);

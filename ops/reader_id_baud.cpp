@@ -11,7 +11,9 @@ std::string BaudCode(int index) {
     return {};
 }
 
-void sbIDChange(TfrmModule& f) { f.pnID.set_caption(ZeroPad(f.sbID.position(), 2)); }
+void sbIDChange(TfrmModule& f) {
+    f.pnID.set_caption(ZeroPad(f.sbID.position(), 2));
+}
 
 void btnIDClick(TfrmModule& f) {
     app::Operation op;

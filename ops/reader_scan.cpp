@@ -10,7 +10,9 @@ namespace torvik::ops {
 namespace {
 
 // Selection index of a list from a reply digit; anything else selects nothing.
-int DigitIndex(char c) { return c >= '0' && c <= '9' ? c - '0' : -1; }
+int DigitIndex(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : -1;
+}
 
 // Settings string of an index; outside the list (a stored index the list does
 // not have) the stored string stands for it.
@@ -21,7 +23,9 @@ std::string SettingsAt(const TfrmModule& f, int index) {
     return f.state.link.settings;
 }
 
-std::string PortSuffix(int port) { return " : #" + std::to_string(port); }
+std::string PortSuffix(int port) {
+    return " : #" + std::to_string(port);
+}
 
 }  // namespace
 

@@ -9,7 +9,9 @@ namespace {
 constexpr uint8_t kSOH = 0x01, kSTX = 0x02, kTAB = 0x09, kCR = 0x0D;
 }  // namespace
 
-void FakeLine::set_port(int port_number, PortKind kind) { ports_[port_number].kind = kind; }
+void FakeLine::set_port(int port_number, PortKind kind) {
+    ports_[port_number].kind = kind;
+}
 
 void FakeLine::attach(int port_number, Reader& reader) {
     PortSlot& slot = ports_[port_number];
@@ -93,7 +95,8 @@ void FakeLine::write(const uint8_t* data, size_t count) {
 }
 
 void FakeLine::record_frame(uint64_t now) {
-    Frame frame{open_port_, open_settings_, frame_rx_[0] == char(kTAB) ? 'S' : 'L', {}, frame_rx_, now};
+    Frame frame{open_port_, open_settings_, frame_rx_[0] == char(kTAB) ? 'S' : 'L',
+                {},         frame_rx_,      now};
     const std::string& raw = frame.raw;
     if (frame.kind == 'S') {
         // TAB payload hi lo CR

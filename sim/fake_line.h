@@ -16,7 +16,7 @@
 namespace torvik::sim {
 
 class FakeLine final : public link::SerialDevice {
-public:
+  public:
     enum class PortKind { Absent, Busy, Silent, Reader, Scripted };
 
     explicit FakeLine(link::VirtualClock& clock) : clock_(clock) {}
@@ -60,7 +60,7 @@ public:
     };
     std::vector<OpenRecord> opens;
     std::vector<Frame> frames;
-    std::string written;      // every byte ever written
+    std::string written;  // every byte ever written
     int closes = 0;
     bool is_open() const { return open_port_ != 0; }
     // Payloads of the recorded frames, in order.
@@ -69,7 +69,7 @@ public:
     // Models byte times at the reader's speed (default on).
     bool model_wire_time = true;
 
-private:
+  private:
     struct Pending {
         uint8_t byte;
         uint64_t at_us;

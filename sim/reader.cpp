@@ -23,13 +23,23 @@ struct CodedLine {
     LineSettings line;
 };
 constexpr std::array<CodedLine, 14> kCodedLines{{
-    {"0", {4800, 'n'}},   {"1", {4800, 'e'}},    {"2", {9600, 'n'}},    {"3", {9600, 'e'}},
-    {"4", {19200, 'n'}},  {"5", {19200, 'e'}},   {"6", {38400, 'n'}},   {"7", {38400, 'e'}},
-    {"8", {57600, 'n'}},  {"9", {57600, 'e'}},   {"A", {115200, 'n'}},  {"B", {115200, 'e'}},
-    {"12", {230400, 'n'}}, {"13", {230400, 'e'}},
+    {"0", {4800, 'n'}},
+    {"1", {4800, 'e'}},
+    {"2", {9600, 'n'}},
+    {"3", {9600, 'e'}},
+    {"4", {19200, 'n'}},
+    {"5", {19200, 'e'}},
+    {"6", {38400, 'n'}},
+    {"7", {38400, 'e'}},
+    {"8", {57600, 'n'}},
+    {"9", {57600, 'e'}},
+    {"A", {115200, 'n'}},
+    {"B", {115200, 'e'}},
+    {"12", {230400, 'n'}},
+    {"13", {230400, 'e'}},
 }};
 
-constexpr std::array<uint32_t, 12> kStandardSpeeds{110,   300,   600,   1200,  2400,   4800,
+constexpr std::array<uint32_t, 12> kStandardSpeeds{110,  300,   600,   1200,  2400,   4800,
                                                    9600, 19200, 38400, 57600, 115200, 230400};
 
 // Scrambling mask of the encoded identification, mask byte 0 first.
@@ -53,7 +63,8 @@ std::string_view trim(std::string_view s) {
 }
 
 bool all_digits(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool is_hex(char c) {
@@ -72,7 +83,9 @@ std::string hex8(uint32_t value) {
     return out;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Another hex digit than the one given, so that a check no longer matches.
 char other_digit(char c) {
@@ -106,7 +119,8 @@ std::optional<LineSettings> parse_line_settings(std::string_view settings) {
     if (std::find(kStandardSpeeds.begin(), kStandardSpeeds.end(), speed) == kStandardSpeeds.end()) {
         return std::nullopt;
     }
-    if (parity.size() != 1 || std::string_view("neoms").find(lower(parity[0])) == std::string_view::npos) {
+    if (parity.size() != 1 ||
+        std::string_view("neoms").find(lower(parity[0])) == std::string_view::npos) {
         return std::nullopt;
     }
     if (data.size() != 1 || data[0] < '5' || data[0] > '8') return std::nullopt;
@@ -168,7 +182,8 @@ std::string Reader::feed(uint8_t byte, uint64_t now_us) {
         // TAB payload XORhi XORlo
         if (frame.size() < 3) return {};
         const std::string_view payload(frame.data() + 1, frame.size() - 3);
-        const uint8_t x = link::xor8(reinterpret_cast<const uint8_t*>(frame.data()), frame.size() - 2);
+        const uint8_t x =
+            link::xor8(reinterpret_cast<const uint8_t*>(frame.data()), frame.size() - 2);
         if (frame[frame.size() - 2] != link::hex_digit(x >> 4) ||
             frame[frame.size() - 1] != link::hex_digit(x & 0xF)) {
             return {};
@@ -179,7 +194,8 @@ std::string Reader::feed(uint8_t byte, uint64_t now_us) {
     // SOH payload STX d d d d
     if (frame.size() < 6 || frame[frame.size() - 5] != kSTX) return {};
     const std::string_view covered(frame.data(), frame.size() - 4);
-    if (frame.compare(frame.size() - 4, 4, link::crc_digits(link::crc16_arc(covered))) != 0) return {};
+    if (frame.compare(frame.size() - 4, 4, link::crc_digits(link::crc16_arc(covered))) != 0)
+        return {};
     const std::string_view payload(frame.data() + 1, frame.size() - 6);
     log.push_back({'L', std::string(payload), now_us});
     return on_long(payload, now_us);
@@ -287,7 +303,8 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             return body;
         }
         case 'C': {
-            const bool mine = args.size() == 10 && args.substr(0, 8) == serial && all_digits(args.substr(8));
+            const bool mine =
+                args.size() == 10 && args.substr(0, 8) == serial && all_digits(args.substr(8));
             if (mine) id = to_int(args.substr(8));
             return head(mine ? '0' : '1', 'C');
         }
@@ -307,9 +324,15 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             std::string body = head('0', 'F') + di;
             if (const auto read = next_identity(now_us)) {
                 switch (read->kind) {
-                    case Identity::Kind::Key: body += 'K' + read->key; break;
-                    case Identity::Kind::Finger: body += 'F' + hex8(read->id); break;
-                    case Identity::Kind::Card: body += 'C' + hex8(read->id); break;
+                    case Identity::Kind::Key:
+                        body += 'K' + read->key;
+                        break;
+                    case Identity::Kind::Finger:
+                        body += 'F' + hex8(read->id);
+                        break;
+                    case Identity::Kind::Card:
+                        body += 'C' + hex8(read->id);
+                        break;
                 }
             }
             return body;
@@ -337,7 +360,8 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
                 facility = std::string(args);
             } else if (args.size() == 16 && std::all_of(args.begin(), args.end(), is_hex)) {
                 card_key.clear();
-                for (char c : args) card_key.push_back(c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c);
+                for (char c : args)
+                    card_key.push_back(c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c);
             } else {
                 return head('1', 'K');
             }
@@ -365,9 +389,10 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             if (text.empty()) return head('0', 'P') + piece_for(finger, piece);
             auto found = templates.find(finger);
             if (found == templates.end()) {
-                found = templates.emplace(finger, std::array<std::string, 3>{piece_for(finger, 1),
-                                                                             piece_for(finger, 2),
-                                                                             piece_for(finger, 3)})
+                found = templates
+                            .emplace(finger, std::array<std::string, 3>{piece_for(finger, 1),
+                                                                        piece_for(finger, 2),
+                                                                        piece_for(finger, 3)})
                             .first;
             }
             found->second[static_cast<size_t>(piece - 1)] = std::string(text);
@@ -393,9 +418,10 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
                     return head(value.empty() ? '0' : '1', 'R');
                 case '6':
                     // Takes the settings in and restarts; deaf meanwhile.
-                    silent_until_us_ = silence_after_reset_ms == std::numeric_limits<uint32_t>::max()
-                                           ? std::numeric_limits<uint64_t>::max()
-                                           : now_us + uint64_t{silence_after_reset_ms} * 1000;
+                    silent_until_us_ =
+                        silence_after_reset_ms == std::numeric_limits<uint32_t>::max()
+                            ? std::numeric_limits<uint64_t>::max()
+                            : now_us + uint64_t{silence_after_reset_ms} * 1000;
                     return head('0', 'R');
                 default:
                     return std::nullopt;

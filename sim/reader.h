@@ -53,23 +53,23 @@ double byte_time_us(const LineSettings& line);
 // What the reader reports on the next live-reading polls.
 struct Identity {
     enum class Kind { Card, Finger, Key } kind = Kind::Card;
-    uint32_t id = 0;     // card or finger ID
-    std::string key;     // key entry text (Kind::Key)
+    uint32_t id = 0;  // card or finger ID
+    std::string key;  // key entry text (Kind::Key)
 };
 
 class Reader {
-public:
+  public:
     // Faults shape every reply. A dropped reply is lost on the wire (the
     // command still takes effect); a refused command has no effect at all.
     struct Faults {
-        bool drop_replies = false;       // answer nothing
-        int drop_next = 0;               // answer nothing to the next N frames
-        bool bad_check = false;          // wrong check digits / CRC
-        bool lower_case_check = false;   // check digits in lower case
-        bool noise_before_reply = false; // one stray byte before the LF / ETX
-        int presence_length = 16;        // 15 or 17 for a presence reply of wrong length
-        uint32_t extra_delay_ms = 0;     // added before every reply
-        std::set<std::string> refuse;    // payload prefixes that get no reply
+        bool drop_replies = false;        // answer nothing
+        int drop_next = 0;                // answer nothing to the next N frames
+        bool bad_check = false;           // wrong check digits / CRC
+        bool lower_case_check = false;    // check digits in lower case
+        bool noise_before_reply = false;  // one stray byte before the LF / ETX
+        int presence_length = 16;         // 15 or 17 for a presence reply of wrong length
+        uint32_t extra_delay_ms = 0;      // added before every reply
+        std::set<std::string> refuse;     // payload prefixes that get no reply
     };
 
     Reader();
@@ -110,7 +110,7 @@ public:
     std::string card_key = "7A1C3E5B9D2F4860";
     bool standalone = false;
     std::string door_time = "0005", alarm_time = "0030";
-    std::map<int, bool> enrolled;                      // finger slot → enrolled
+    std::map<int, bool> enrolled;                         // finger slot → enrolled
     std::map<int, std::array<std::string, 3>> templates;  // finger slot → pieces
     char di = '0';
     int cards_added = 0;  // "001AS" commands taken
@@ -125,7 +125,7 @@ public:
     };
     std::vector<Received> log;
 
-private:
+  private:
     // Body of the reply to a short payload; nothing when the command is unknown.
     std::optional<std::string> short_body(std::string_view payload, uint64_t now_us);
     std::string head(char status, char letter) const;  // status, ID, letter

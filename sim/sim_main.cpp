@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <chrono>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,16 +27,18 @@ using torvik::sim::LineSettings;
 using torvik::sim::Reader;
 
 volatile std::sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
+void on_signal(int) {
+    g_stop = 1;
+}
 
 struct Speed {
     uint32_t baud;
     speed_t code;
 };
 constexpr Speed kSpeeds[] = {
-    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},
-    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400},
+    {110, B110},     {300, B300},     {600, B600},       {1200, B1200},
+    {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
 };
 
 std::optional<speed_t> speed_code(uint32_t baud) {
@@ -298,7 +300,8 @@ int main(int argc, char** argv) {
             }
             if (tool_baud != reader.line.baud) {
                 if (mismatch_reported != tool_baud) {
-                    say("line at %u baud, reader at %u: bytes ignored", tool_baud, reader.line.baud);
+                    say("line at %u baud, reader at %u: bytes ignored", tool_baud,
+                        reader.line.baud);
                     mismatch_reported = tool_baud;
                 }
                 continue;
@@ -321,7 +324,8 @@ int main(int argc, char** argv) {
             if (const auto next = reader.take_pending_line()) {
                 say("line now %u,%c", next->baud, next->parity);
             }
-            if (reader.silent(now_us())) say("restarting: deaf for %u ms", reader.silence_after_reset_ms);
+            if (reader.silent(now_us()))
+                say("restarting: deaf for %u ms", reader.silence_after_reset_ms);
         }
     }
 

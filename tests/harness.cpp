@@ -55,8 +55,10 @@ void Harness::start() {
 
 void Harness::start_and_scan() {
     store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanCommNo"] = {app::ValueType::Dword, 3, {}};
-    store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRate"] = {app::ValueType::String, 0, "19200,e,8,1"};
-    store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRateNo"] = {app::ValueType::Dword, 5, {}};
+    store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRate"] = {app::ValueType::String, 0,
+                                                                     "19200,e,8,1"};
+    store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRateNo"] = {
+        app::ValueType::Dword, 5, {}};
     start();
     form.press(form.btnScan);
     line.opens.clear();

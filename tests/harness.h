@@ -20,19 +20,21 @@ namespace torvik::test {
 // one per timer per call, as a toolkit coalesces missed ticks) and user
 // actions scheduled for a virtual time.
 class TestPump final : public link::EventPump {
-public:
+  public:
     explicit TestPump(link::VirtualClock& clock) : clock_(clock) {}
     void process_pending() override;
     void timer_changed(app::Control& timer);
     // Runs an action at the first event processing at or after a time (ms
     // of virtual time since the clock was made).
-    void at_ms(uint64_t ms, std::function<void()> action) { scheduled_.push_back({ms * 1000, std::move(action)}); }
+    void at_ms(uint64_t ms, std::function<void()> action) {
+        scheduled_.push_back({ms * 1000, std::move(action)});
+    }
     // Runs at every event processing (after scheduled actions and ticks).
     std::function<void()> every;
     int calls = 0;
     app::TfrmModule* form = nullptr;
 
-private:
+  private:
     struct Scheduled {
         uint64_t at_us;
         std::function<void()> action;
@@ -43,7 +45,7 @@ private:
 };
 
 class TestBeeper final : public app::Beeper {
-public:
+  public:
     explicit TestBeeper(link::VirtualClock& clock) : clock_(clock) {}
     struct Beep {
         unsigned hz, ms;
@@ -55,18 +57,18 @@ public:
     }
     std::vector<Beep> beeps;
 
-private:
+  private:
     link::VirtualClock& clock_;
 };
 
 class TestCursor final : public app::BusyCursor {
-public:
+  public:
     void set_busy(bool busy) override { changes.push_back(busy); }
     std::vector<bool> changes;
 };
 
 class TestErrors final : public app::ErrorBox {
-public:
+  public:
     void show_error(const std::string& text) override { shown.push_back(text); }
     std::vector<std::string> shown;
 };

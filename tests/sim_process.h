@@ -11,7 +11,7 @@
 namespace torvik::test {
 
 class SimProcess {
-public:
+  public:
     explicit SimProcess(std::vector<std::string> args) {
         int out[2];
         if (pipe(out) != 0) return;
@@ -50,7 +50,7 @@ public:
         }
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string path_;
 };

@@ -18,7 +18,7 @@ namespace {
 
 // Runs actions at wall-clock times, and timer ticks when due.
 class WallPump final : public link::EventPump {
-public:
+  public:
     void process_pending() override {
         const auto now = std::chrono::steady_clock::now();
         for (size_t i = 0; i < actions.size();) {
@@ -32,7 +32,8 @@ public:
         }
     }
     void after_ms(int ms, std::function<void()> action) {
-        actions.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), std::move(action));
+        actions.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
+                             std::move(action));
     }
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::function<void()>>> actions;
 };

@@ -60,7 +60,9 @@ int OpenDescriptors() {
     return count - 1;  // the directory being listed
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // ---------------------------------------------------------------- far ends
 
@@ -68,12 +70,14 @@ void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 // simulated reader; what happens with its reply is up to `respond`, which
 // answers by default and, once armed, runs the case's fault.
 class Peer {
-public:
-    using Respond = std::function<void(Peer&, const std::string& payload, const std::string& reply)>;
+  public:
+    using Respond =
+        std::function<void(Peer&, const std::string& payload, const std::string& reply)>;
 
     explicit Peer(Respond respond = nullptr) : respond_(std::move(respond)) {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pty");
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            throw std::runtime_error("no pty");
         slave_ = ptsname(master_);
         thread_ = std::thread([this] { run(); });
     }
@@ -111,7 +115,7 @@ public:
         return n;
     }
 
-private:
+  private:
     void run() {
         sim::Reader reader;
         while (!stop_) {
@@ -154,7 +158,7 @@ private:
 
 // torvik-sim as a child process; its terminal is the first line it prints.
 class SimChild {
-public:
+  public:
     explicit SimChild(std::vector<std::string> args) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -191,7 +195,7 @@ public:
     SimChild& operator=(const SimChild&) = delete;
     const std::string& path() const { return path_; }
 
-private:
+  private:
     void stop() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGTERM);
@@ -205,7 +209,7 @@ private:
 // Another program holding the port: a child that opens the terminal and
 // takes the advisory lock, until it is killed.
 class PortHolder {
-public:
+  public:
     explicit PortHolder(const std::string& path) {
         int ready[2];
         if (pipe(ready) != 0) throw std::runtime_error("pipe");
@@ -236,7 +240,7 @@ public:
         pid_ = -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
 };
 
@@ -244,7 +248,7 @@ private:
 
 // Runs actions due at a time; there are no other window events.
 class Pump final : public link::EventPump {
-public:
+  public:
     void process_pending() override {
         const auto now = Steady::now();
         for (size_t i = 0; i < due_.size();) {
@@ -261,23 +265,23 @@ public:
         due_.emplace_back(Steady::now() + std::chrono::milliseconds(ms), std::move(action));
     }
 
-private:
+  private:
     std::vector<std::pair<Steady::time_point, std::function<void()>>> due_;
 };
 
 class Beeper final : public app::Beeper {
-public:
+  public:
     void beep(unsigned hz, unsigned) override { tones.push_back(hz); }
     std::vector<unsigned> tones;
 };
 
 class Cursor final : public app::BusyCursor {
-public:
+  public:
     void set_busy(bool) override {}
 };
 
 class Errors final : public app::ErrorBox {
-public:
+  public:
     void show_error(const std::string& text) override { shown.push_back(text); }
     std::vector<std::string> shown;
 };
@@ -288,7 +292,8 @@ struct Window {
     explicit Window(app::SettingsStore* store = nullptr)
         : map("/nonexistent-dev", "/nonexistent-sys"),
           serial(map),
-          form(app::Services{serial, clock, pump, beeper, cursor, errors, store ? *store : memory}) {
+          form(
+              app::Services{serial, clock, pump, beeper, cursor, errors, store ? *store : memory}) {
         auto& key = memory.keys[app::kSettingsKeyPath];
         key["ScanCommNo"] = app::MemorySettingsStore::dword(1);
         key["ScanBaudRate"] = app::MemorySettingsStore::text("19200,e,8,1");
@@ -389,7 +394,8 @@ TEST(FaultsOperation, EndsInTheWindowsOutcomeAndFreesEverything) {
              p.unplug();
          },
          kNotFound, app::kRed},
-        {"unplugged between the presence check and the command", true, &app::TfrmModule::btnCardType,
+        {"unplugged between the presence check and the command", true,
+         &app::TfrmModule::btnCardType,
          [](Peer& p, const std::string& payload, const std::string& reply) {
              p.send(reply);
              if (payload == "I00B") {
@@ -409,7 +415,8 @@ TEST(FaultsOperation, EndsInTheWindowsOutcomeAndFreesEverything) {
         {"unplugged during a live reading", true, &app::TfrmModule::btnReadCard,
          nth_poll(3, [](Peer& p, const std::string&) { p.unplug(); }), kNotFound, app::kRed},
         {"noise and zero bytes instead of a poll reply", true, &app::TfrmModule::btnReadCard,
-         nth_poll(3, [](Peer& p, const std::string&) { p.send(NoiseBurst()); }), kNotFound, app::kRed},
+         nth_poll(3, [](Peer& p, const std::string&) { p.send(NoiseBurst()); }), kNotFound,
+         app::kRed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -494,17 +501,17 @@ TEST(FaultsLine, ScanOutcome) {
         app::Rgb color;
         std::optional<app::LinkSettings> saved;
     } const cases[] = {
-        {"noise before every reply", std::vector<std::string>{"--fault", "noise"}, nullptr, true, kNotFound,
-         app::kRed, std::nullopt},
+        {"noise before every reply", std::vector<std::string>{"--fault", "noise"}, nullptr, true,
+         kNotFound, app::kRed, std::nullopt},
         {"noise burst with zero bytes instead of the first reply, then quiet", std::nullopt,
          [&burst](Peer& p, const std::string&, const std::string& reply) {
              p.send(p.count("I00B") == 1 ? burst : reply);
          },
          true, kFound, app::kYellow, std::nullopt},
-        {"reader at another speed, chkLock ticked", std::vector<std::string>{"--baud", "9600"}, nullptr, true,
-         kNotFound, app::kRed, std::nullopt},
-        {"reader at another speed, chkLock clear", std::vector<std::string>{"--baud", "9600"}, nullptr, false,
-         kFound, app::kYellow, app::LinkSettings{1, "9600,n,8,1", 2}},
+        {"reader at another speed, chkLock ticked", std::vector<std::string>{"--baud", "9600"},
+         nullptr, true, kNotFound, app::kRed, std::nullopt},
+        {"reader at another speed, chkLock clear", std::vector<std::string>{"--baud", "9600"},
+         nullptr, false, kFound, app::kYellow, app::LinkSettings{1, "9600,n,8,1", 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -676,20 +683,23 @@ TEST(FaultsSettings, KilledWhileSavingLeavesACompleteOldOrNewSet) {
         const std::string text = ReadText(tmp.file());
         const auto parsed = app::parse_store_text(text);
         ASSERT_TRUE(parsed) << "round " << round << ":\n" << text;
-        const app::ParsedSection* section = parsed->find(std::string(app::kSettingsRoot) + app::kSettingsKeyPath);
+        const app::ParsedSection* section =
+            parsed->find(std::string(app::kSettingsRoot) + app::kSettingsKeyPath);
         ASSERT_NE(section, nullptr) << text;
         EXPECT_EQ(section->values.size(), 4u) << text;
         const app::AppState state = Load(tmp.file());
         const bool complete = SameLink(state.link, sets[0]) || SameLink(state.link, sets[1]);
         torn += !complete;
         EXPECT_TRUE(complete) << "round " << round << ":\n" << text;
-        EXPECT_TRUE(state.language_name == languages[0] || state.language_name == languages[1]) << text;
+        EXPECT_TRUE(state.language_name == languages[0] || state.language_name == languages[1])
+            << text;
     }
     EXPECT_EQ(torn, 0);
     // A temporary file of the last save killed before its rename (earlier
     // ones are cleared by the next save).
     int cut = 0;
-    for (const std::string& name : tmp.entries()) cut += name.rfind("settings.reg.", 0) == 0 && name != "settings.reg.lock";
+    for (const std::string& name : tmp.entries())
+        cut += name.rfind("settings.reg.", 0) == 0 && name != "settings.reg.lock";
     RecordProperty("saves_cut_short", cut);
     // Locks die with their holder: the next save goes through.
     app::FileSettingsStore store(tmp.file());

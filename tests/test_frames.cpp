@@ -32,7 +32,8 @@ std::string LongReply(const std::string& body) {
 }
 
 struct Rig {
-    explicit Rig(uint32_t start_ms = 0) : clock(start_ms), line(clock), port(line, clock), link(port, clock, pump) {
+    explicit Rig(uint32_t start_ms = 0)
+        : clock(start_ms), line(clock), port(line, clock), link(port, clock, pump) {
         line.set_port(1, sim::FakeLine::PortKind::Scripted);
         EXPECT_TRUE(port.OpenPort(1, "19200,e,8,1"));
     }
@@ -52,8 +53,12 @@ std::string Hex(const std::string& bytes) {
 
 TEST(Frames, GoldenBytesAndChecks) {
     EXPECT_EQ(link::crc16_arc("123456789"), 0xBB3D);
-    EXPECT_EQ(link::crc_digits(link::crc16_arc("\x01" "001AB\x02")), "BDBA");
-    EXPECT_EQ(link::crc_digits(link::crc16_arc("\x01" "001AS\x02")), "EDB6");
+    EXPECT_EQ(link::crc_digits(link::crc16_arc("\x01"
+                                               "001AB\x02")),
+              "BDBA");
+    EXPECT_EQ(link::crc_digits(link::crc16_arc("\x01"
+                                               "001AS\x02")),
+              "EDB6");
 
     struct Case {
         const char* payload;
@@ -119,7 +124,8 @@ TEST(Frames, ShortReplies) {
         const uint64_t start = rig.clock.now_us();
         EXPECT_EQ(rig.link.SendShort("I00B"), c.accepted) << c.name;
         EXPECT_EQ(rig.link.receive_count(), c.count) << c.name;
-        EXPECT_EQ(rig.link.last_reply(), c.last_reply == "previous" ? previous : c.last_reply) << c.name;
+        EXPECT_EQ(rig.link.last_reply(), c.last_reply == "previous" ? previous : c.last_reply)
+            << c.name;
         const uint64_t waited_ms = (rig.clock.now_us() - start) / 1000;
         if (c.waits_budget) {
             // 9 ms of sending, then the wait ends at the first empty read after 200 ms.
@@ -141,7 +147,8 @@ TEST(Frames, StreamWithoutPauseKeepsWaitingButNotForever) {
         uint64_t ends_ms;    // after the sending pauses
         bool long_frame;
     } cases[] = {
-        {"stream of 300 ms: ends at the first empty read after it", std::string(600, 'q'), 299, false},
+        {"stream of 300 ms: ends at the first empty read after it", std::string(600, 'q'), 299,
+         false},
         {"endless stream ends at twice the budget", std::string(100000, 'q'), 400, false},
         {"endless stream, long frame", restarting, 600, true},
     };
@@ -196,7 +203,9 @@ TEST(Frames, BudgetHoldsAcrossClockWrap) {
 
 TEST(Frames, LongReplies) {
     const std::string good = LongReply("ABCD");
-    ASSERT_EQ(good, std::string("\x03" "ABCD\x04" "53EB\r"));
+    ASSERT_EQ(good, std::string("\x03"
+                                "ABCD\x04"
+                                "53EB\r"));
     std::string lower = good;
     lower[8] = 'b';  // "53eB"
     struct Case {
@@ -214,11 +223,21 @@ TEST(Frames, LongReplies) {
         {"second ETX restarts the frame", "\x03XY" + good, true, true, 11},
         {"no reply", "", false, false, 0},
         {"1024 bytes after ETX without CR", "\x03" + std::string(1023, 'q'), false, true, 0},
-        {"EOT without ETX", "ABCD\x04" "0000\r", false, true, -1},
+        {"EOT without ETX",
+         "ABCD\x04"
+         "0000\r",
+         false, true, -1},
         // An unfinished frame's EOT stays in the buffer after an ETX restart.
-        {"stale EOT of a restarted frame", std::string("\x03" "bbbb\x04" "F6B7\x03y\r"), false, true, -1},
+        {"stale EOT of a restarted frame",
+         std::string("\x03"
+                     "bbbb\x04"
+                     "F6B7\x03y\r"),
+         false, true, -1},
         // The last EOT stands far enough from the ETX, the first does not.
-        {"empty body closed by the first EOT", std::string("\x03\x04" "3301\x04\r"), false, true, -1},
+        {"empty body closed by the first EOT",
+         std::string("\x03\x04"
+                     "3301\x04\r"),
+         false, true, -1},
     };
     for (const auto& c : cases) {
         Rig rig;

@@ -16,8 +16,8 @@ TEST(LiveReading, HexTextValue) {
         size_t n;
         uint32_t value;
     } cases[] = {
-        {"00BC614E", 8, 12345678u}, {"FFFFFFFF", 8, 0xFFFFFFFFu}, {"0000000a", 8, 0u},
-        {"12", 8, 0x12000000u},  // positions beyond the text count as 0
+        {"00BC614E", 8, 12345678u},    {"FFFFFFFF", 8, 0xFFFFFFFFu}, {"0000000a", 8, 0u},
+        {"12", 8, 0x12000000u},         // positions beyond the text count as 0
         {"123456789", 9, 0x23456789u},  // wraps: only the last 8 digits survive
     };
     for (const auto& c : cases) EXPECT_EQ(ops::HexTextValue(c.text, c.n), c.value) << c.text;
@@ -59,7 +59,10 @@ TEST_F(Reading, PollRepliesShownAsTheyCome) {
     } cases[] = {
         {"nothing", {}, true, ""},
         {"card", {Kind::Card, 0x00BC614E, ""}, false, "ID : 0012345678  00BC614E(H)"},
-        {"all ones is a card number", {Kind::Card, 0xFFFFFFFF, ""}, false, "ID : 4294967295  FFFFFFFF(H)"},
+        {"all ones is a card number",
+         {Kind::Card, 0xFFFFFFFF, ""},
+         false,
+         "ID : 4294967295  FFFFFFFF(H)"},
         {"finger", {Kind::Finger, 5, ""}, false, "ID : 0000000005  00000005(H)"},
         {"key of 16 characters", {Kind::Key, 0, "123456"}, false, "KEY : 123456"},
         {"key of exactly 10 characters", {Kind::Key, 0, ""}, false, ""},
@@ -71,8 +74,10 @@ TEST_F(Reading, PollRepliesShownAsTheyCome) {
         std::vector<std::string> shown;
         r.form.observer = [&](app::Control& ctl, app::Prop p) {
             if (&ctl == &r.form.pnCardID && p == app::Prop::Caption) shown.push_back(ctl.caption());
-            if (ctl.kind() == app::Kind::Timer && p == app::Prop::Enabled) r.pump.timer_changed(ctl);
-            if (&ctl == &r.form.shCard && p == app::Prop::Color && ctl.color() == app::kYellow) shown.push_back("lamp");
+            if (ctl.kind() == app::Kind::Timer && p == app::Prop::Enabled)
+                r.pump.timer_changed(ctl);
+            if (&ctl == &r.form.shCard && p == app::Prop::Color && ctl.color() == app::kYellow)
+                shown.push_back("lamp");
         };
         r.pump.at_ms(r.clock.now_us() / 1000 + 150, [&r] { r.form.press(r.form.btnReadCard); });
         r.form.press(r.form.btnReadCard);
@@ -123,9 +128,10 @@ TEST_F(Reading, FailedPollEndsWithReaderNotFind) {
 TEST_F(Reading, ControlsDisabledWhileRunningAndRestoredAfterEveryEnd) {
     app::TfrmModule& f = h.form;
     const std::vector<app::Control*> plain_off = {
-        &f.btnExit, &f.btnScan, &f.btnID, &f.btnBaudRate, &f.btnMode, &f.gbDefault, &f.btnEng,
-        &f.btnGB, &f.btnBIG5, &f.btnAdd, &f.btnDel, &f.btnFacility, &f.btnEncode, &f.btnCardType,
-        &f.btnAddCard, &f.btnGetCard, &f.btnGetTemplate, &f.btnPutTemplate, &f.btnCRCmd};
+        &f.btnExit,    &f.btnScan,        &f.btnID,          &f.btnBaudRate, &f.btnMode,
+        &f.gbDefault,  &f.btnEng,         &f.btnGB,          &f.btnBIG5,     &f.btnAdd,
+        &f.btnDel,     &f.btnFacility,    &f.btnEncode,      &f.btnCardType, &f.btnAddCard,
+        &f.btnGetCard, &f.btnGetTemplate, &f.btnPutTemplate, &f.btnCRCmd};
     for (bool encoded : {false, true}) {
         for (int end = 0; end < 3; ++end) {  // stopped, failed poll, port not openable
             Harness r;
@@ -135,7 +141,8 @@ TEST_F(Reading, ControlsDisabledWhileRunningAndRestoredAfterEveryEnd) {
             std::vector<std::string> disabled_while_running;
             r.pump.at_ms(r.clock.now_us() / 1000 + 50, [&] {
                 for (app::Control* c : g.controls()) {
-                    if (!c->enabled() && c->kind() != app::Kind::Timer) disabled_while_running.push_back(c->name());
+                    if (!c->enabled() && c->kind() != app::Kind::Timer)
+                        disabled_while_running.push_back(c->name());
                 }
                 EXPECT_TRUE(g.window_enabled());
                 EXPECT_TRUE(toggle.enabled());

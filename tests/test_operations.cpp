@@ -31,18 +31,41 @@ TEST_F(Ops, OneShotPayloadsAndOutcomes) {
         std::vector<std::string> payloads;
         const char* ok;
     } cases[] = {
-        {"enrol finger 0", [](auto& f) { f.user_set_position(f.sbFingerNo, 0); }, &app::TfrmModule::btnAdd,
-         {"I00B", "I00M000000"}, "Add FingerPrint Start."},
-        {"delete finger 1000", [](auto& f) { f.user_set_position(f.sbFingerNo, 1000); }, &app::TfrmModule::btnDel,
-         {"I00B", "I00N001000"}, "Del FingerPrint Ok."},
-        {"facility 123", [](auto& f) { f.user_set_position(f.sbFacility, 123); }, &app::TfrmModule::btnFacility,
-         {"I00B", "I00K00123"}, "Set Facility Code Ok."},
-        {"facility 65535", [](auto& f) { f.user_set_position(f.sbFacility, 70000); },
-         &app::TfrmModule::btnFacility, {"I00B", "I00K65535"}, "Set Facility Code Ok."},
-        {"card type", [](auto& f) { f.user_set_index(f.cmbCardType, 1); }, &app::TfrmModule::btnCardType,
-         {"I00B", "I00S1"}, "Set Card Type Ok"},
-        {"stand-alone mode", [](auto&) {}, &app::TfrmModule::btnStand, {"I00B", "I00R01"}, "Stand Alone Mode Ok"},
-        {"add card", [](auto&) {}, &app::TfrmModule::btnAddCard, {"001AS", "001AS"}, "Test Command Ok"},
+        {"enrol finger 0",
+         [](auto& f) { f.user_set_position(f.sbFingerNo, 0); },
+         &app::TfrmModule::btnAdd,
+         {"I00B", "I00M000000"},
+         "Add FingerPrint Start."},
+        {"delete finger 1000",
+         [](auto& f) { f.user_set_position(f.sbFingerNo, 1000); },
+         &app::TfrmModule::btnDel,
+         {"I00B", "I00N001000"},
+         "Del FingerPrint Ok."},
+        {"facility 123",
+         [](auto& f) { f.user_set_position(f.sbFacility, 123); },
+         &app::TfrmModule::btnFacility,
+         {"I00B", "I00K00123"},
+         "Set Facility Code Ok."},
+        {"facility 65535",
+         [](auto& f) { f.user_set_position(f.sbFacility, 70000); },
+         &app::TfrmModule::btnFacility,
+         {"I00B", "I00K65535"},
+         "Set Facility Code Ok."},
+        {"card type",
+         [](auto& f) { f.user_set_index(f.cmbCardType, 1); },
+         &app::TfrmModule::btnCardType,
+         {"I00B", "I00S1"},
+         "Set Card Type Ok"},
+        {"stand-alone mode",
+         [](auto&) {},
+         &app::TfrmModule::btnStand,
+         {"I00B", "I00R01"},
+         "Stand Alone Mode Ok"},
+        {"add card",
+         [](auto&) {},
+         &app::TfrmModule::btnAddCard,
+         {"001AS", "001AS"},
+         "Test Command Ok"},
         {"raw command", [](auto&) {}, &app::TfrmModule::btnCRCmd, {"001AB"}, "Test Command Ok"},
     };
     for (const auto& c : cases) {
@@ -83,8 +106,8 @@ TEST_F(Ops, PortThatCannotOpenFailsWithoutSending) {
 TEST_F(Ops, TemplateReadFillsBoxesWithFixedWaits) {
     const uint64_t start = h.clock.now_us();
     h.form.press(h.form.btnGetTemplate);
-    EXPECT_EQ(h.payloads(), (std::vector<std::string>{"I00B", "I00P0000010", "I00P0000011", "I00P0000012",
-                                                      "I00P0000013"}));
+    EXPECT_EQ(h.payloads(), (std::vector<std::string>{"I00B", "I00P0000010", "I00P0000011",
+                                                      "I00P0000012", "I00P0000013"}));
     EXPECT_EQ(h.form.pnMsg.caption(), "Test Command Ok");
     EXPECT_EQ(h.form.edF1.text().size(), 256u);
     EXPECT_EQ(h.form.edF2.text().size(), 256u);
@@ -143,9 +166,12 @@ TEST_F(Ops, TemplatePiecesNeedNineteenThousandTwoHundredBaud) {
     // At 9600 a 264-byte piece takes about 300 ms on the wire: past the budget.
     Harness slow;
     slow.reader.line = {9600, 'e'};
-    slow.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanCommNo"] = {app::ValueType::Dword, 3, {}};
-    slow.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRate"] = {app::ValueType::String, 0, "9600,e,8,1"};
-    slow.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRateNo"] = {app::ValueType::Dword, 3, {}};
+    slow.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanCommNo"] = {
+        app::ValueType::Dword, 3, {}};
+    slow.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRate"] = {app::ValueType::String, 0,
+                                                                          "9600,e,8,1"};
+    slow.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRateNo"] = {
+        app::ValueType::Dword, 3, {}};
     slow.start();
     slow.form.press(slow.form.btnScan);
     ASSERT_TRUE(slow.form.state.reader_found);
@@ -240,9 +266,9 @@ TEST_F(Ops, FactoryDefaultSequenceAndWaits) {
     h.form.user_set_position(h.form.sbFacility, 5);
     const uint64_t start = h.clock.now_us();
     h.form.press(h.form.btnFactory);
-    EXPECT_EQ(h.payloads(), (std::vector<std::string>{"I00B", "I00C1234567801", "I00A001", "I00R00",
-                                                      "I00K00000", "I00K7A1C3E5B9D2F4860", "I00R6", "I00B",
-                                                      "I00E5"}));
+    EXPECT_EQ(h.payloads(),
+              (std::vector<std::string>{"I00B", "I00C1234567801", "I00A001", "I00R00", "I00K00000",
+                                        "I00K7A1C3E5B9D2F4860", "I00R6", "I00B", "I00E5"}));
     const uint64_t ms = (h.clock.now_us() - start) / 1000;
     // 1.2 s of fixed waits, nine short exchanges, the outcome beep.
     EXPECT_GE(ms, 1200u + 300u + 9 * 9u);
@@ -263,9 +289,10 @@ TEST_F(Ops, StandAloneDefaultSequence) {
     EXPECT_TRUE(h.payloads().empty());
     h.form.btnStandDefault.set_visible(true);
     h.form.press(h.form.btnStandDefault);
-    EXPECT_EQ(h.payloads(), (std::vector<std::string>{"I00B", "I00C1234567801", "I00A001", "I00S0", "I00R10005",
-                                                      "I00R20030", "I00K00000", "I00K7A1C3E5B9D2F4860", "I00R6",
-                                                      "I00B", "I00E5"}));
+    EXPECT_EQ(h.payloads(),
+              (std::vector<std::string>{"I00B", "I00C1234567801", "I00A001", "I00S0", "I00R10005",
+                                        "I00R20030", "I00K00000", "I00K7A1C3E5B9D2F4860", "I00R6",
+                                        "I00B", "I00E5"}));
     const uint64_t ms = (h.clock.now_us() - start) / 1000;
     EXPECT_GE(ms, 1400u + 300u + 11 * 9u);
     EXPECT_LE(ms, 1400u + 300u + 11 * 9u + 11 * 25u);
@@ -279,13 +306,17 @@ TEST_F(Ops, AnswerPollGivesUpAfterOneHundredFiftyPollsPerTry) {
     h.form.press(h.form.btnFactory);
     const auto p = h.payloads();
     // Two tries: each sends the sequence, 150 polls and "I00E5" (unanswered).
-    EXPECT_EQ(std::count(p.begin(), p.end(), "I00E5"), 1);  // the second try stops at its presence check
+    EXPECT_EQ(std::count(p.begin(), p.end(), "I00E5"),
+              1);  // the second try stops at its presence check
     int polls = 0, short_beeps = 0;
     bool after_r6 = false;
     for (const auto& s : p) {
-        if (s == "I00R6") after_r6 = true;
-        else if (s == "I00B" && after_r6) ++polls;
-        else if (s == "I00E5") after_r6 = false;
+        if (s == "I00R6")
+            after_r6 = true;
+        else if (s == "I00B" && after_r6)
+            ++polls;
+        else if (s == "I00E5")
+            after_r6 = false;
     }
     for (const auto& b : h.beeper.beeps) short_beeps += b.ms == 50 ? 1 : 0;
     EXPECT_EQ(polls, 150);
@@ -338,7 +369,8 @@ TEST(Window, InitialStateAndFirstShow) {
 
 TEST(Window, OutOfRangeStoredIndexLeavesNoSelection) {
     Harness h;
-    h.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRateNo"] = {app::ValueType::Dword, 20, {}};
+    h.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanBaudRateNo"] = {
+        app::ValueType::Dword, 20, {}};
     h.start();
     EXPECT_EQ(h.form.cmbBaudRate.index(), -1);
 }

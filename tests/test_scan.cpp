@@ -13,7 +13,8 @@ const char* kKey = "\\Software\\KELDO\\ReaderConfig";
 void Store(Harness& h, int port, const std::string& settings, int index) {
     h.store.keys[kKey]["ScanCommNo"] = {app::ValueType::Dword, static_cast<uint32_t>(port), {}};
     h.store.keys[kKey]["ScanBaudRate"] = {app::ValueType::String, 0, settings};
-    h.store.keys[kKey]["ScanBaudRateNo"] = {app::ValueType::Dword, static_cast<uint32_t>(index), {}};
+    h.store.keys[kKey]["ScanBaudRateNo"] = {
+        app::ValueType::Dword, static_cast<uint32_t>(index), {}};
 }
 
 std::vector<std::pair<int, std::string>> Opens(const Harness& h) {
@@ -54,13 +55,22 @@ TEST(Scan, LockedSweepSendsOnlyStoredSettingsTwicePerPort) {
     EXPECT_FALSE(h.form.state.reader_found);
     // Port 0 stored: no first try; COM1 and COM2 open once each with the
     // stored string, every other port fails to open and costs no exchange.
-    EXPECT_EQ(Opens(h), (std::vector<std::pair<int, std::string>>{
-                            {1, "19200,e,8,1"}, {2, "19200,e,8,1"}, {3, "19200,e,8,1"},
-                            {4, "19200,e,8,1"}, {5, "19200,e,8,1"}, {6, "19200,e,8,1"},
-                            {7, "19200,e,8,1"}, {8, "19200,e,8,1"}, {9, "19200,e,8,1"},
-                            {10, "19200,e,8,1"}, {11, "19200,e,8,1"}, {12, "19200,e,8,1"},
-                            {13, "19200,e,8,1"}, {14, "19200,e,8,1"}, {15, "19200,e,8,1"},
-                            {16, "19200,e,8,1"}}));
+    EXPECT_EQ(Opens(h), (std::vector<std::pair<int, std::string>>{{1, "19200,e,8,1"},
+                                                                  {2, "19200,e,8,1"},
+                                                                  {3, "19200,e,8,1"},
+                                                                  {4, "19200,e,8,1"},
+                                                                  {5, "19200,e,8,1"},
+                                                                  {6, "19200,e,8,1"},
+                                                                  {7, "19200,e,8,1"},
+                                                                  {8, "19200,e,8,1"},
+                                                                  {9, "19200,e,8,1"},
+                                                                  {10, "19200,e,8,1"},
+                                                                  {11, "19200,e,8,1"},
+                                                                  {12, "19200,e,8,1"},
+                                                                  {13, "19200,e,8,1"},
+                                                                  {14, "19200,e,8,1"},
+                                                                  {15, "19200,e,8,1"},
+                                                                  {16, "19200,e,8,1"}}));
     EXPECT_EQ(h.payloads(), (std::vector<std::string>{"I00B", "I00B", "I00B", "I00B"}));
     EXPECT_EQ(h.form.pnMsg.caption(), "Reader Not Find");
     EXPECT_EQ(h.form.cmbBaudRate.index(), 5);
@@ -198,9 +208,10 @@ TEST(Scan, EveryOperationRefusedBeforeAScanOpensNoPort) {
         bool live;
     };
     app::TfrmModule& f = h.form;
-    for (auto* b : {&f.btnID, &f.btnBaudRate, &f.btnMode, &f.btnCardType, &f.btnFacility, &f.btnAdd,
-                    &f.btnDel, &f.btnFactory, &f.btnStand, &f.btnAddCard, &f.btnGetCard,
-                    &f.btnGetTemplate, &f.btnPutTemplate, &f.btnCRCmd, &f.btnReadCard, &f.btnEncode}) {
+    for (auto* b :
+         {&f.btnID, &f.btnBaudRate, &f.btnMode, &f.btnCardType, &f.btnFacility, &f.btnAdd,
+          &f.btnDel, &f.btnFactory, &f.btnStand, &f.btnAddCard, &f.btnGetCard, &f.btnGetTemplate,
+          &f.btnPutTemplate, &f.btnCRCmd, &f.btnReadCard, &f.btnEncode}) {
         h.beeper.beeps.clear();
         f.shComm.set_color(app::kYellow);
         f.press(*b);
@@ -274,7 +285,8 @@ TEST(LinkOps, ModePayloadsAndStatusText) {
         h.form.cmbRS485.set_index(c.rs485);
         std::string status;
         h.form.observer = [&](app::Control& ctl, app::Prop p) {
-            if (&ctl == &h.form.pnMsg && p == app::Prop::Caption && status.empty()) status = ctl.caption();
+            if (&ctl == &h.form.pnMsg && p == app::Prop::Caption && status.empty())
+                status = ctl.caption();
         };
         h.form.press(h.form.btnMode);
         EXPECT_EQ(h.payloads().back(), c.payload);
@@ -364,12 +376,14 @@ TEST(Window, FormShowEnglishCaptions) {
         {&f.btnCRCmd, "CR Test"},
         {&f.lblCard, "Card No :"},
     };
-    for (const auto& [control, caption] : expected) EXPECT_EQ(control->caption(), caption) << control->name();
+    for (const auto& [control, caption] : expected)
+        EXPECT_EQ(control->caption(), caption) << control->name();
 }
 
 TEST(Window, StoredLanguageShownFromTheFirstShow) {
     Harness h;
-    h.store.keys["\\Software\\KELDO\\ReaderConfig"]["LanguageFlag"] = {app::ValueType::String, 0, "ChineseBIG5"};
+    h.store.keys["\\Software\\KELDO\\ReaderConfig"]["LanguageFlag"] = {app::ValueType::String, 0,
+                                                                       "ChineseBIG5"};
     h.start();
     EXPECT_EQ(h.form.frmModule.caption(), "KELDO TORVIK 讀卡機設定程式 V4.01-01");
     EXPECT_EQ(h.form.btnAdd.caption(), "增加指紋(&A)");

@@ -12,7 +12,10 @@ namespace {
 
 std::string ShortReply(const std::string& body) {
     const std::string frame = "\n" + body;
-    return frame + link::hex_byte(link::xor8(reinterpret_cast<const uint8_t*>(frame.data()), frame.size())) + "\r";
+    return frame +
+           link::hex_byte(
+               link::xor8(reinterpret_cast<const uint8_t*>(frame.data()), frame.size())) +
+           "\r";
 }
 
 std::string LongReply(const std::string& body) {
@@ -64,8 +67,8 @@ TEST_F(Scripted, RawCommandAnswerIsPositionsSevenToLMinusFive) {
         std::string answer;
     } cases[] = {
         {"001OKHELLO", std::string("HELLO\x04")},
-        {"ABCD", ""},                        // 11 characters: empty answer
-        {"ABCDE", ""},                       // 12: only... the EOT is at position 7
+        {"ABCD", ""},   // 11 characters: empty answer
+        {"ABCDE", ""},  // 12: only... the EOT is at position 7
         {"12345X", std::string("X\x04")},
     };
     cases[2].answer = std::string("\x04");
@@ -83,10 +86,10 @@ TEST_F(Scripted, RawCommandAnswerIsPositionsSevenToLMinusFive) {
 
 TEST_F(Scripted, TemplateReadShortPieceEmptiesItsBox) {
     Reply(kPresence);
-    Reply(ShortReply("0"));         // prepare
-    Reply(ShortReply("0"));         // piece 1: 5 characters, box emptied
+    Reply(ShortReply("0"));  // prepare
+    Reply(ShortReply("0"));  // piece 1: 5 characters, box emptied
     const std::string short_piece = ShortReply("001PXY");
-    Reply(short_piece);             // piece 2: position 6 to the end, CR included
+    Reply(short_piece);  // piece 2: position 6 to the end, CR included
     Reply(ShortReply("001P" + std::string(300, 'Z')));  // piece 3: at most 256
     h.form.press(h.form.btnGetTemplate);
     EXPECT_EQ(h.form.pnMsg.caption(), "Test Command Ok");
@@ -103,8 +106,9 @@ TEST_F(Scripted, TemplateReadLostPieceRepeatsPrepareAndItsWait) {
     Reply(ShortReply("0"));
     for (int i = 0; i < 3; ++i) Reply(ShortReply("001P" + std::string(256, char('a' + i))));
     h.form.press(h.form.btnGetTemplate);
-    EXPECT_EQ(h.payloads(), (std::vector<std::string>{"I00B", "I00P0000010", "I00P0000011", "I00B", "I00P0000010",
-                                                      "I00P0000011", "I00P0000012", "I00P0000013"}));
+    EXPECT_EQ(h.payloads(),
+              (std::vector<std::string>{"I00B", "I00P0000010", "I00P0000011", "I00B", "I00P0000010",
+                                        "I00P0000011", "I00P0000012", "I00P0000013"}));
     const auto& frames = h.line.frames;
     // 2000 ms between each prepare and the first piece that follows it.
     EXPECT_GE(frames[2].at_us - frames[1].at_us, 2000000u);
@@ -125,7 +129,7 @@ TEST_F(Scripted, ScanWithNonDigitIdLeavesTheBarAndShowsTheCharacters) {
     EXPECT_TRUE(r.form.state.reader_found);
     EXPECT_EQ(r.form.pnID.caption(), "A?");
     EXPECT_EQ(r.form.sbID.position(), 42);
-    EXPECT_EQ(r.form.cmbMode.index(), -1);   // 'x' is not a digit
+    EXPECT_EQ(r.form.cmbMode.index(), -1);  // 'x' is not a digit
     EXPECT_EQ(r.form.cmbWiegand.index(), 1);
     EXPECT_EQ(r.form.cmbRS485.index(), -1);
     EXPECT_TRUE(r.form.window_enabled());

@@ -1,6 +1,7 @@
 // The simulated reader and the in-process line, checked through the tool's
 // own frame exchange: a reply counts only when Link accepts it.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "link/checksum.h"
 #include "link/exchange.h"
 #include "link/port.h"
@@ -26,7 +25,7 @@ namespace torvik::sim {
 namespace {
 
 class NoPump final : public link::EventPump {
-public:
+  public:
     void process_pending() override {}
 };
 
@@ -49,9 +48,9 @@ struct Bench {
 
 struct ReplyCase {
     std::string payload;
-    int length;                                  // 0: any; -1: no reply
+    int length;  // 0: any; -1: no reply
     std::vector<std::pair<int, std::string>> fields;
-    std::function<bool(const Reader&)> effect;   // empty: none checked
+    std::function<bool(const Reader&)> effect;  // empty: none checked
 };
 
 TEST(SimReader, ShortRepliesAreAcceptedAndLaidOut) {
@@ -63,15 +62,21 @@ TEST(SimReader, ShortRepliesAreAcceptedAndLaidOut) {
         {"I00F", 9, {{6, "0"}}, {}},
         {"I00I", 9, {{6, "0"}}, {}},
         {"I00J", 0, {}, {}},
-        {"I00A120", 0, {{6, "120"}},
+        {"I00A120",
+         0,
+         {{6, "120"}},
          [](const Reader& r) { return r.mode == 1 && r.wiegand == 2 && r.rs485 == 0; }},
-        {"I00A2-12", 0, {{6, "202"}},
+        {"I00A2-12",
+         0,
+         {{6, "202"}},
          [](const Reader& r) { return r.mode == 2 && r.wiegand == 0 && r.rs485 == 2; }},
         {"I00S2", 0, {}, [](const Reader& r) { return r.card_type == 2; }},
         {"I00C1234567805", 0, {{2, "0"}}, [](const Reader& r) { return r.id == 5; }},
         {"I00C8765432105", 0, {{2, "1"}}, [](const Reader& r) { return r.id == 1; }},
         {"I00K00123", 0, {}, [](const Reader& r) { return r.facility == "00123"; }},
-        {"I00K0123456789abcdef", 0, {},
+        {"I00K0123456789abcdef",
+         0,
+         {},
          [](const Reader& r) { return r.card_key == "0123456789ABCDEF"; }},
         {"I00K12", 0, {{2, "1"}}, [](const Reader& r) { return r.facility == "00000"; }},
         {"I00M000007", 0, {}, [](const Reader& r) { return r.enrolled.count(7) == 1; }},
@@ -96,11 +101,15 @@ TEST(SimReader, ShortRepliesAreAcceptedAndLaidOut) {
         ASSERT_TRUE(b.open());
         ASSERT_EQ(b.link.SendShort(c.payload), c.length >= 0);
         EXPECT_EQ(b.reader.log.size(), 1u);
-        if (c.length > 0) { EXPECT_EQ(b.link.receive_count(), c.length); }
+        if (c.length > 0) {
+            EXPECT_EQ(b.link.receive_count(), c.length);
+        }
         for (const auto& [position, text] : c.fields) {
             EXPECT_EQ(b.link.field(position, static_cast<int>(text.size())), text) << position;
         }
-        if (c.effect) { EXPECT_TRUE(c.effect(b.reader)); }
+        if (c.effect) {
+            EXPECT_TRUE(c.effect(b.reader));
+        }
     }
 }
 
@@ -108,7 +117,7 @@ TEST(SimReader, LongReplies) {
     struct Case {
         std::string payload;
         int length;
-        std::string body;   // positions 2..
+        std::string body;  // positions 2..
     } cases[] = {
         {"001AS", 20, "001OKAS000001"},
         {"001AB", 14, "001OKAB"},
@@ -121,7 +130,9 @@ TEST(SimReader, LongReplies) {
         ASSERT_TRUE(b.open());
         ASSERT_TRUE(b.link.SendLong(c.payload));
         const int length = b.link.receive_count();
-        if (c.length) { EXPECT_EQ(length, c.length); }
+        if (c.length) {
+            EXPECT_EQ(length, c.length);
+        }
         EXPECT_EQ(b.link.field(2, static_cast<int>(c.body.size())), c.body);
         // What the raw command test shows: the text after "001", then the EOT.
         if (c.payload.starts_with("001") && c.payload != "001AS") {
@@ -185,8 +196,8 @@ TEST(SimReader, BaudChangeTakesEffectAfterItsReply) {
     const struct {
         std::string code, settings;
     } cases[] = {
-        {"0", "4800,n,8,1"},     {"5", "19200,e,8,1"},   {"A", "115200,n,8,1"},
-        {"B", "115200,e,8,1"},   {"12", "230400,n,8,1"}, {"13", "230400,e,8,1"},
+        {"0", "4800,n,8,1"},   {"5", "19200,e,8,1"},   {"A", "115200,n,8,1"},
+        {"B", "115200,e,8,1"}, {"12", "230400,n,8,1"}, {"13", "230400,e,8,1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -266,7 +277,8 @@ TEST(SimReader, FaultsMakeTheExchangeFail) {
         std::function<void(Reader::Faults&)> set;
         std::string payload;
         bool is_long;
-        std::vector<int> counts;  // per sending: -1 refused, else accepted with that length (0: any)
+        std::vector<int>
+            counts;  // per sending: -1 refused, else accepted with that length (0: any)
     };
     const std::vector<Case> cases = {
         {"drop", [](auto& f) { f.drop_replies = true; }, "I00B", false, {-1, -1}},
@@ -290,7 +302,9 @@ TEST(SimReader, FaultsMakeTheExchangeFail) {
         for (int want : c.counts) {
             const bool ok = c.is_long ? b.link.SendLong(c.payload) : b.link.SendShort(c.payload);
             EXPECT_EQ(ok, want >= 0);
-            if (ok && want > 0) { EXPECT_EQ(b.link.receive_count(), want); }
+            if (ok && want > 0) {
+                EXPECT_EQ(b.link.receive_count(), want);
+            }
         }
     }
     Bench b;
@@ -305,8 +319,8 @@ TEST(SimFakeLine, OpensByPortKind) {
         FakeLine::PortKind kind;
         bool opens;
     } cases[] = {
-        {FakeLine::PortKind::Absent, false}, {FakeLine::PortKind::Busy, false},
-        {FakeLine::PortKind::Silent, true},  {FakeLine::PortKind::Reader, true},
+        {FakeLine::PortKind::Absent, false},  {FakeLine::PortKind::Busy, false},
+        {FakeLine::PortKind::Silent, true},   {FakeLine::PortKind::Reader, true},
         {FakeLine::PortKind::Scripted, true},
     };
     for (const auto& c : cases) {
@@ -330,7 +344,7 @@ TEST(SimFakeLine, RefusedSettingsKeepTheLine) {
         std::string settings;
         bool answers;  // reader at 9600,e
     } steps[] = {
-        {"9600,e,8,1", true},  {"fast please", true},  {"19200,e,8,1", false},
+        {"9600,e,8,1", true},   {"fast please", true}, {"19200,e,8,1", false},
         {"19200,x,8,1", false}, {"9600,n,8,1", false}, {" 9600 , E , 8 , 1 ", true},
     };
     Bench b;
@@ -351,7 +365,12 @@ TEST(SimFakeLine, RecordsFramesAndDeliversScriptedBytes) {
     EXPECT_EQ(b.line.payloads(), (std::vector<std::string>{"I00B", "001AB"}));
     EXPECT_EQ(b.line.frames[0].raw, "\tI00B02\r");
     EXPECT_EQ(b.line.frames[0].kind, 'S');
-    EXPECT_EQ(b.line.frames[1].raw, "\x01" "001AB\x02" + link::crc_digits(link::crc16_arc("\x01" "001AB\x02")) + "\r");
+    EXPECT_EQ(b.line.frames[1].raw,
+              "\x01"
+              "001AB\x02" +
+                  link::crc_digits(link::crc16_arc("\x01"
+                                                   "001AB\x02")) +
+                  "\r");
     EXPECT_EQ(b.line.frames[1].kind, 'L');
     EXPECT_EQ(b.line.frames[1].settings, "19200,e,8,1");
     EXPECT_EQ(b.line.written, b.line.frames[0].raw + b.line.frames[1].raw);

@@ -2,6 +2,7 @@
 // platform services, the window model and its Qt window, and runs the event
 // loop until btnExit closes the window.
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -23,7 +24,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-#include <unistd.h>
 
 #include "app/alsa_beeper.h"
 #include "app/diagnostics.h"
@@ -52,7 +52,9 @@ constexpr const char* kUsage =
     "  --help             show this text\n"
     "  --version          show the version\n";
 
-void usage(FILE* out) { std::fprintf(out, kUsage, torvik::app::kDefaultSettingsPath); }
+void usage(FILE* out) {
+    std::fprintf(out, kUsage, torvik::app::kDefaultSettingsPath);
+}
 
 struct Options {
     bool simulate = false;
@@ -72,8 +74,10 @@ class FirstPaintExit : public QObject {
             seen_ = true;
             QTimer::singleShot(0, [] {
                 const auto now = std::chrono::steady_clock::now().time_since_epoch();
-                std::printf("first-paint-us %lld\n",
-                            static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
+                std::printf(
+                    "first-paint-us %lld\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::microseconds>(now).count()));
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
             });
@@ -85,7 +89,8 @@ class FirstPaintExit : public QObject {
 
 // Parses the command line into options and COM pins. Returns an exit code
 // when the program should end right away.
-std::optional<int> parse_options(int argc, char** argv, Options& options, torvik::link::ComMap& map) {
+std::optional<int> parse_options(int argc, char** argv, Options& options,
+                                 torvik::link::ComMap& map) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -117,7 +122,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& options, torvik
             } else if (arg == "--screenshot-dir") {
                 options.screenshot_dir = QString::fromLocal8Bit(v);
             } else if (!map.add_override(v)) {
-                std::fprintf(stderr, "torvik-config: bad --port value %s (expected COMn=PATH)\n", v);
+                std::fprintf(stderr, "torvik-config: bad --port value %s (expected COMn=PATH)\n",
+                             v);
                 usage(stderr);
                 return 2;
             }
@@ -149,18 +155,21 @@ QString own_directory() {
 // The simulated reader as a child process behind a pseudo-terminal; stopped
 // when this object goes, and by the kernel should this process die first.
 class Simulator {
-public:
+  public:
     // Starts it and returns the terminal's path; throws when it cannot start.
     QString start() {
         const QString program = QDir(own_directory()).filePath(QStringLiteral("torvik-sim"));
         if (!QFileInfo(program).isExecutable()) {
-            throw std::runtime_error("The simulated reader was not found: " + program.toStdString());
+            throw std::runtime_error("The simulated reader was not found: " +
+                                     program.toStdString());
         }
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process_.start(program, {QStringLiteral("--card-every-ms"), QStringLiteral("3000"), QStringLiteral("--quiet")});
+        process_.start(program, {QStringLiteral("--card-every-ms"), QStringLiteral("3000"),
+                                 QStringLiteral("--quiet")});
         if (!process_.waitForStarted(5000)) {
-            throw std::runtime_error("The simulated reader did not start: " + process_.errorString().toStdString());
+            throw std::runtime_error("The simulated reader did not start: " +
+                                     process_.errorString().toStdString());
         }
         QElapsedTimer waited;
         waited.start();
@@ -182,7 +191,7 @@ public:
         }
     }
 
-private:
+  private:
     QProcess process_;
 };
 
@@ -191,8 +200,9 @@ private:
 void install_trace(TfrmModule& form) {
     const auto start = std::chrono::steady_clock::now();
     form.link.set_trace([start](char direction, std::string_view bytes) {
-        const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
         std::string hex, text;
         for (unsigned char c : bytes) {
             char h[4];
@@ -201,8 +211,8 @@ void install_trace(TfrmModule& form) {
             text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
         }
         if (!hex.empty()) hex.pop_back();
-        std::fprintf(stderr, "%9lld ms %c %s  |%s|\n", static_cast<long long>(ms), direction, hex.c_str(),
-                     text.c_str());
+        std::fprintf(stderr, "%9lld ms %c %s  |%s|\n", static_cast<long long>(ms), direction,
+                     hex.c_str(), text.c_str());
     });
 }
 
@@ -215,7 +225,8 @@ void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map, bool
         const int port = form.state.link.port;
         form.cmbBaudRate.set_hint(torvik::app::DescribeLink(port, map.path(port)));
     };
-    form.on_scan_finished = [&form, &map, trace, show_link](const std::vector<torvik::app::PortAttempt>& record) {
+    form.on_scan_finished = [&form, &map, trace,
+                             show_link](const std::vector<torvik::app::PortAttempt>& record) {
         const std::string text = torvik::app::DescribeScan(record, map.present_devices());
         form.pnMsg.set_hint(text);
         if (trace) std::fprintf(stderr, "%s\n", text.c_str());
@@ -300,7 +311,8 @@ int main(int argc, char** argv) {
     // Without a display Qt would abort; say what to do instead.
     if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM")) {
         std::fputs(
-            "torvik-config: no display found (set DISPLAY or run under xvfb-run; QT_QPA_PLATFORM=offscreen for "
+            "torvik-config: no display found (set DISPLAY or run under xvfb-run; "
+            "QT_QPA_PLATFORM=offscreen for "
             "headless use)\n",
             stderr);
         return 1;
@@ -315,7 +327,8 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("torvik-config"));
     // Fusion draws with the palette, so the layout's colours show on every
     // desktop theme.
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
     QApplication::setWindowIcon(torvik::ui::AppIcon());
 
     torvik::ui::QtErrorBox errors;
@@ -329,7 +342,8 @@ int main(int argc, char** argv) {
                 throw std::runtime_error("The simulated reader reported no terminal.");
             }
             if (settings_path.empty()) {
-                if (!temp_dir.isValid()) throw std::runtime_error("No temporary directory for the settings.");
+                if (!temp_dir.isValid())
+                    throw std::runtime_error("No temporary directory for the settings.");
                 settings_path = temp_dir.filePath(QStringLiteral("settings.reg")).toStdString();
             }
         }
@@ -352,7 +366,8 @@ int main(int argc, char** argv) {
         install_diagnostics(form, com_map, options.trace);
         window.show();  // the first show runs FormShow
         if (options.screenshot_script) {
-            QTimer::singleShot(500, &window, [&] { run_screenshot_script(window, form, options.screenshot_dir); });
+            QTimer::singleShot(
+                500, &window, [&] { run_screenshot_script(window, form, options.screenshot_dir); });
         }
         return QApplication::exec();
     } catch (const std::exception& e) {

@@ -112,7 +112,17 @@ const Place* place_of(std::string_view name) {
 
 // ---- visual styles ----
 
-enum class Look { Default, Value, Status, FieldLabel, Large, Maker, LanguageText, LanguageImage, SmallEdit };
+enum class Look {
+    Default,
+    Value,
+    Status,
+    FieldLabel,
+    Large,
+    Maker,
+    LanguageText,
+    LanguageImage,
+    SmallEdit
+};
 
 Look look_of(const Control& c) {
     const std::string& n = c.name();
@@ -155,17 +165,25 @@ FontLook font_of(Look look) {
     }
 }
 
-QColor highlight_color() { return QApplication::palette().color(QPalette::Active, QPalette::Highlight); }
+QColor highlight_color() {
+    return QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+}
 
 // Qt has no role for the title bar of the active window; a darker shade of
 // the selection colour stands for it, so it follows the desktop theme.
-QColor active_caption_color() { return highlight_color().darker(150); }
+QColor active_caption_color() {
+    return highlight_color().darker(150);
+}
 
 constexpr QColor kMakerPurple{128, 0, 128};
 
-QColor to_qcolor(app::Rgb c) { return QColor(c.r, c.g, c.b); }
+QColor to_qcolor(app::Rgb c) {
+    return QColor(c.r, c.g, c.b);
+}
 
-QString qstr(const std::string& s) { return QString::fromStdString(s); }
+QString qstr(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // The layout's edit mask ("!9999;1;_": optional digits, literals kept,
 // blank shown as "_") in Qt's notation, where an optional digit is "0" and
@@ -225,17 +243,19 @@ QString MnemonicRichText(const QString& caption) {
     }
     // pre-wrap keeps runs of blanks (the maker line has three) and still
     // lets the status line wrap.
-    return QStringLiteral("<span style=\"white-space:pre-wrap\">") + out + QStringLiteral("</span>");
+    return QStringLiteral("<span style=\"white-space:pre-wrap\">") + out +
+           QStringLiteral("</span>");
 }
 
 QStringList FontFamilies(int language) {
     // Stand-ins for the layout's sans-serif faces, metric-compatible with
     // Arial where available; the CJK face comes last so only characters the
     // Latin faces lack are taken from it.
-    QStringList families = {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial"),
-                            QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica"),
-                            QStringLiteral("DejaVu Sans")};
-    families << (language == 2 ? QStringLiteral("Noto Sans CJK TC") : QStringLiteral("Noto Sans CJK SC"));
+    QStringList families = {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                            QStringLiteral("Arial"),           QStringLiteral("Nimbus Sans"),
+                            QStringLiteral("Helvetica"),       QStringLiteral("DejaVu Sans")};
+    families << (language == 2 ? QStringLiteral("Noto Sans CJK TC")
+                               : QStringLiteral("Noto Sans CJK SC"));
     return families;
 }
 
@@ -384,21 +404,23 @@ void LargeButton::paintEvent(QPaintEvent*) {
     const QString caption = opt.text;
     opt.text.clear();
     p.drawControl(QStyle::CE_PushButton, opt);
-    QRect r = style()->subElementRect(QStyle::SE_PushButtonContents, &opt, this).adjusted(2, 0, -2, 0);
+    QRect r =
+        style()->subElementRect(QStyle::SE_PushButtonContents, &opt, this).adjusted(2, 0, -2, 0);
     if (isDown()) {
         r.translate(style()->pixelMetric(QStyle::PM_ButtonShiftHorizontal, &opt, this),
                     style()->pixelMetric(QStyle::PM_ButtonShiftVertical, &opt, this));
     }
     int flags = Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
-    if (!style()->styleHint(QStyle::SH_UnderlineShortcut, &opt, this)) flags |= Qt::TextHideMnemonic;
+    if (!style()->styleHint(QStyle::SH_UnderlineShortcut, &opt, this))
+        flags |= Qt::TextHideMnemonic;
     p.drawItemText(r, flags, opt.palette, isEnabled(), caption, QPalette::ButtonText);
 }
 
 // ---- the window ----
 
 MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint),
       form_(form) {
     setObjectName(QStringLiteral("frmModule"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -512,8 +534,9 @@ QWidget* MainWindow::create_widget(Control& c) {
             w = new QCheckBox(parent);
             break;
         case Kind::Shape:
-            w = new ShapeWidget(c.name() == "shComm" ? ShapeWidget::Shape::Ellipse : ShapeWidget::Shape::RoundRect,
-                                parent);
+            w = new ShapeWidget(
+                c.name() == "shComm" ? ShapeWidget::Shape::Ellipse : ShapeWidget::Shape::RoundRect,
+                parent);
             break;
         case Kind::Edit:
         case Kind::MaskedEdit: {
@@ -550,8 +573,10 @@ void MainWindow::style_widget(Control& c, QWidget* w) {
     switch (look) {
         case Look::Value: {
             const QColor bg = highlight_color();
-            for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button}) pal.setColor(role, bg);
-            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) pal.setColor(role, Qt::yellow);
+            for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+                pal.setColor(role, bg);
+            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                pal.setColor(role, Qt::yellow);
             if (auto* cb = qobject_cast<QComboBox*>(w)) {
                 QPalette popup = pal;
                 popup.setColor(QPalette::Highlight, bg.darker(160));
@@ -639,7 +664,9 @@ void MainWindow::mirror_all(Control& c) {
         mirror(c, Prop::Enabled);
         return;
     }
-    for (Prop p : {Prop::Caption, Prop::Enabled, Prop::Index, Prop::Position, Prop::Checked, Prop::Color}) mirror(c, p);
+    for (Prop p :
+         {Prop::Caption, Prop::Enabled, Prop::Index, Prop::Position, Prop::Checked, Prop::Color})
+        mirror(c, p);
     if (!c.visible()) mirror(c, Prop::Visible);
 }
 
@@ -674,7 +701,8 @@ void MainWindow::mirror(Control& c, Prop prop) {
                     e->setText(qstr(c.text()));
                     e->setCursorPosition(std::min(cursor, static_cast<int>(e->text().size())));
                 }
-            } else if (auto* b = qobject_cast<QPushButton*>(w); b && c.kind() != Kind::ImageButton) {
+            } else if (auto* b = qobject_cast<QPushButton*>(w);
+                       b && c.kind() != Kind::ImageButton) {
                 b->setText(qstr(c.caption()));
             }
             if (form_.state.language != font_language_) refresh_language_fonts();

@@ -50,31 +50,31 @@ QPixmap LanguageImage(const QString& text, const QString& cjk_family);
 // A panel: a label with the border and colours of its visual style.
 class Panel : public QLabel {
     Q_OBJECT
-public:
+  public:
     enum class Style { Value, Status, Maker };
     Panel(Style style, QWidget* parent);
     Style style() const { return style_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     Style style_;
 };
 
 // The link indicator (ellipse) and the card flash (rounded rectangle).
 class ShapeWidget : public QWidget {
     Q_OBJECT
-public:
+  public:
     enum class Shape { Ellipse, RoundRect };
     ShapeWidget(Shape shape, QWidget* parent);
     void set_color(const QColor& color);
     QColor color() const { return color_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     Shape shape_;
     QColor color_ = Qt::white;
 };
@@ -83,16 +83,16 @@ private:
 // short for it (the layout leaves room above the text for an image).
 class LargeButton : public QPushButton {
     Q_OBJECT
-public:
+  public:
     explicit LargeButton(QWidget* parent) : QPushButton(parent) {}
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
 class MainWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit MainWindow(app::TfrmModule& form, QWidget* parent = nullptr);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
@@ -118,13 +118,13 @@ public:
     // to this window is swallowed.
     bool input_blocked() const { return input_blocked_; }
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     QWidget* create_widget(app::Control& c);
     void style_widget(app::Control& c, QWidget* w);
     void connect_input(app::Control& c, QWidget* w);

@@ -8,7 +8,9 @@
 
 namespace torvik::ui {
 
-void QtEventPump::process_pending() { QCoreApplication::processEvents(); }
+void QtEventPump::process_pending() {
+    QCoreApplication::processEvents();
+}
 
 QtBusyCursor::~QtBusyCursor() {
     if (busy_ && QGuiApplication::instance()) QGuiApplication::restoreOverrideCursor();

@@ -23,8 +23,8 @@ TEST(CatalogueGlyphs, ChineseColumnsRenderInTheirLanguagesFace) {
             const QString text = QString::fromStdString(torvik::app::catalogue_text(row, language));
             for (const char32_t ch : text.toUcs4()) {
                 if (ch < 0x80) continue;  // Latin text is drawn by the layout font
-                EXPECT_TRUE(raw.supportsCharacter(ch))
-                    << "row " << row << " language " << language << " U+" << std::hex << uint32_t(ch);
+                EXPECT_TRUE(raw.supportsCharacter(ch)) << "row " << row << " language " << language
+                                                       << " U+" << std::hex << uint32_t(ch);
             }
         }
     }

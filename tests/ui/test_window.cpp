@@ -6,15 +6,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGlyphRun>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRawFont>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyleFactory>
-#include <QGlyphRun>
-#include <QRawFont>
 #include <QTest>
 #include <QTextLayout>
 #include <QTimer>
@@ -37,7 +37,7 @@ using torvik::app::TfrmModule;
 using torvik::ui::MainWindow;
 
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
@@ -49,14 +49,15 @@ public:
     }
     void TearDown() override { app_.reset(); }
 
-private:
+  private:
     std::unique_ptr<QApplication> app_;
 };
-[[maybe_unused]] auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // A machine without serial ports: every open fails at once.
 class NoPorts final : public torvik::link::SerialDevice {
-public:
+  public:
     bool open(int, const std::string&) override { return false; }
     void close() override {}
     void write(const uint8_t*, size_t) override {}
@@ -64,18 +65,18 @@ public:
 };
 
 class NoCursor final : public torvik::app::BusyCursor {
-public:
+  public:
     void set_busy(bool) override {}
 };
 
 class KeptErrors final : public torvik::app::ErrorBox {
-public:
+  public:
     void show_error(const std::string& text) override { shown.push_back(text); }
     std::vector<std::string> shown;
 };
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         torvik::ops::BindOperations(form);
         window = std::make_unique<MainWindow>(form);
@@ -110,37 +111,68 @@ TEST_F(WindowTest, EveryControlStandsAtItsPlaceInItsParent) {
         const char* parent;
     };
     const Row rows[] = {
-        {"gbDefault", 360, 4, 257, 477, "frmModule"},    {"pnMsg", 8, 4, 345, 40, "frmModule"},
-        {"shComm", 310, 8, 23, 20, "pnMsg"},             {"pnSerial", 8, 48, 169, 28, "frmModule"},
-        {"pnVersion", 184, 48, 169, 28, "frmModule"},    {"btnScan", 8, 78, 345, 35, "frmModule"},
-        {"lblID", 8, 125, 49, 22, "frmModule"},          {"pnID", 64, 122, 33, 25, "frmModule"},
-        {"sbID", 104, 123, 249, 23, "frmModule"},        {"btnID", 8, 150, 345, 33, "frmModule"},
-        {"lblBaudRate", 8, 197, 145, 22, "frmModule"},   {"cmbBaudRate", 160, 192, 171, 28, "frmModule"},
-        {"chkLock", 336, 196, 17, 17, "frmModule"},      {"btnBaudRate", 8, 222, 345, 33, "frmModule"},
-        {"cmbMode", 8, 264, 99, 28, "frmModule"},        {"cmbWiegand", 112, 264, 123, 28, "frmModule"},
-        {"cmbRS485", 240, 264, 115, 28, "frmModule"},    {"btnMode", 8, 294, 345, 33, "frmModule"},
-        {"cmbCardType", 8, 336, 169, 28, "frmModule"},   {"btnCardType", 184, 334, 169, 33, "frmModule"},
-        {"pnFacility", 8, 378, 65, 25, "frmModule"},     {"sbFacility", 80, 379, 97, 23, "frmModule"},
-        {"btnFacility", 184, 374, 169, 33, "frmModule"}, {"lblFingerNo", 8, 421, 81, 22, "frmModule"},
-        {"pnFingerNo", 96, 418, 81, 25, "frmModule"},    {"sbFingerNo", 184, 419, 169, 23, "frmModule"},
-        {"btnAdd", 8, 446, 169, 33, "frmModule"},        {"btnDel", 184, 446, 169, 33, "frmModule"},
-        {"shCard", 10, 491, 29, 20, "frmModule"},        {"pnDI", 46, 488, 25, 28, "frmModule"},
-        {"pnCardID", 72, 488, 283, 28, "frmModule"},     {"btnReadCard", 8, 520, 305, 33, "frmModule"},
-        {"btnEncode", 320, 520, 33, 33, "frmModule"},    {"btnFactory", 12, 24, 229, 65, "gbDefault"},
-        {"btnStand", 12, 96, 229, 65, "gbDefault"},      {"btnDoor", 16, 170, 153, 31, "gbDefault"},
-        {"edDoor", 176, 171, 65, 28, "gbDefault"},       {"btnAlarm", 16, 208, 153, 33, "gbDefault"},
-        {"edAlarm", 176, 211, 65, 28, "gbDefault"},      {"btnSetCard", 16, 248, 225, 33, "gbDefault"},
-        {"btnDuress", 16, 288, 225, 33, "gbDefault"},    {"btnClrCard", 16, 328, 225, 33, "gbDefault"},
-        {"btnStandDefault", 16, 368, 225, 57, "gbDefault"}, {"btnEng", 360, 488, 81, 24, "frmModule"},
-        {"btnGB", 448, 488, 81, 24, "frmModule"},        {"btnBIG5", 536, 488, 81, 24, "frmModule"},
-        {"btnExit", 360, 520, 257, 33, "frmModule"},     {"pnKELDO", 2, 557, 615, 21, "frmModule"},
-        {"lblCard", 672, 21, 81, 22, "frmModule"},       {"pnCard", 760, 18, 81, 25, "frmModule"},
-        {"sbCard", 847, 19, 90, 23, "frmModule"},        {"lblCardID", 672, 69, 129, 22, "frmModule"},
-        {"edCard", 816, 64, 121, 28, "frmModule"},       {"btnAddCard", 671, 102, 130, 33, "frmModule"},
-        {"btnGetCard", 816, 102, 129, 33, "frmModule"},  {"edCRRev", 672, 168, 273, 28, "frmModule"},
-        {"edCRCmd", 672, 208, 185, 28, "frmModule"},     {"btnCRCmd", 864, 206, 81, 33, "frmModule"},
-        {"btnGetTemplate", 672, 286, 273, 33, "frmModule"}, {"btnPutTemplate", 671, 326, 273, 33, "frmModule"},
-        {"edF1", 672, 368, 273, 21, "frmModule"},        {"edF2", 672, 392, 273, 21, "frmModule"},
+        {"gbDefault", 360, 4, 257, 477, "frmModule"},
+        {"pnMsg", 8, 4, 345, 40, "frmModule"},
+        {"shComm", 310, 8, 23, 20, "pnMsg"},
+        {"pnSerial", 8, 48, 169, 28, "frmModule"},
+        {"pnVersion", 184, 48, 169, 28, "frmModule"},
+        {"btnScan", 8, 78, 345, 35, "frmModule"},
+        {"lblID", 8, 125, 49, 22, "frmModule"},
+        {"pnID", 64, 122, 33, 25, "frmModule"},
+        {"sbID", 104, 123, 249, 23, "frmModule"},
+        {"btnID", 8, 150, 345, 33, "frmModule"},
+        {"lblBaudRate", 8, 197, 145, 22, "frmModule"},
+        {"cmbBaudRate", 160, 192, 171, 28, "frmModule"},
+        {"chkLock", 336, 196, 17, 17, "frmModule"},
+        {"btnBaudRate", 8, 222, 345, 33, "frmModule"},
+        {"cmbMode", 8, 264, 99, 28, "frmModule"},
+        {"cmbWiegand", 112, 264, 123, 28, "frmModule"},
+        {"cmbRS485", 240, 264, 115, 28, "frmModule"},
+        {"btnMode", 8, 294, 345, 33, "frmModule"},
+        {"cmbCardType", 8, 336, 169, 28, "frmModule"},
+        {"btnCardType", 184, 334, 169, 33, "frmModule"},
+        {"pnFacility", 8, 378, 65, 25, "frmModule"},
+        {"sbFacility", 80, 379, 97, 23, "frmModule"},
+        {"btnFacility", 184, 374, 169, 33, "frmModule"},
+        {"lblFingerNo", 8, 421, 81, 22, "frmModule"},
+        {"pnFingerNo", 96, 418, 81, 25, "frmModule"},
+        {"sbFingerNo", 184, 419, 169, 23, "frmModule"},
+        {"btnAdd", 8, 446, 169, 33, "frmModule"},
+        {"btnDel", 184, 446, 169, 33, "frmModule"},
+        {"shCard", 10, 491, 29, 20, "frmModule"},
+        {"pnDI", 46, 488, 25, 28, "frmModule"},
+        {"pnCardID", 72, 488, 283, 28, "frmModule"},
+        {"btnReadCard", 8, 520, 305, 33, "frmModule"},
+        {"btnEncode", 320, 520, 33, 33, "frmModule"},
+        {"btnFactory", 12, 24, 229, 65, "gbDefault"},
+        {"btnStand", 12, 96, 229, 65, "gbDefault"},
+        {"btnDoor", 16, 170, 153, 31, "gbDefault"},
+        {"edDoor", 176, 171, 65, 28, "gbDefault"},
+        {"btnAlarm", 16, 208, 153, 33, "gbDefault"},
+        {"edAlarm", 176, 211, 65, 28, "gbDefault"},
+        {"btnSetCard", 16, 248, 225, 33, "gbDefault"},
+        {"btnDuress", 16, 288, 225, 33, "gbDefault"},
+        {"btnClrCard", 16, 328, 225, 33, "gbDefault"},
+        {"btnStandDefault", 16, 368, 225, 57, "gbDefault"},
+        {"btnEng", 360, 488, 81, 24, "frmModule"},
+        {"btnGB", 448, 488, 81, 24, "frmModule"},
+        {"btnBIG5", 536, 488, 81, 24, "frmModule"},
+        {"btnExit", 360, 520, 257, 33, "frmModule"},
+        {"pnKELDO", 2, 557, 615, 21, "frmModule"},
+        {"lblCard", 672, 21, 81, 22, "frmModule"},
+        {"pnCard", 760, 18, 81, 25, "frmModule"},
+        {"sbCard", 847, 19, 90, 23, "frmModule"},
+        {"lblCardID", 672, 69, 129, 22, "frmModule"},
+        {"edCard", 816, 64, 121, 28, "frmModule"},
+        {"btnAddCard", 671, 102, 130, 33, "frmModule"},
+        {"btnGetCard", 816, 102, 129, 33, "frmModule"},
+        {"edCRRev", 672, 168, 273, 28, "frmModule"},
+        {"edCRCmd", 672, 208, 185, 28, "frmModule"},
+        {"btnCRCmd", 864, 206, 81, 33, "frmModule"},
+        {"btnGetTemplate", 672, 286, 273, 33, "frmModule"},
+        {"btnPutTemplate", 671, 326, 273, 33, "frmModule"},
+        {"edF1", 672, 368, 273, 21, "frmModule"},
+        {"edF2", 672, 392, 273, 21, "frmModule"},
         {"edF3", 672, 416, 273, 21, "frmModule"},
     };
     std::set<std::string> placed;
@@ -155,7 +187,8 @@ TEST_F(WindowTest, EveryControlStandsAtItsPlaceInItsParent) {
     }
     // Every control of the model but the window and its timers has its place.
     for (const torvik::app::Control* c : form.controls()) {
-        const bool placeless = c->kind() == torvik::app::Kind::Window || c->kind() == torvik::app::Kind::Timer;
+        const bool placeless =
+            c->kind() == torvik::app::Kind::Window || c->kind() == torvik::app::Kind::Timer;
         EXPECT_EQ(placed.count(c->name()) == 1, !placeless) << c->name();
     }
     EXPECT_TRUE(w<QGroupBox>("gbDefault")->title().isEmpty());
@@ -174,17 +207,20 @@ TEST_F(WindowTest, FixedFrameWithoutMaximiseOrCloseButton) {
 
 TEST_F(WindowTest, TabOrderStartsAtScanAndReachesTheServiceControls) {
     QWidget* first = window->nextInFocusChain();
-    while (first != window.get() && !(first->focusPolicy() & Qt::TabFocus)) first = first->nextInFocusChain();
+    while (first != window.get() && !(first->focusPolicy() & Qt::TabFocus))
+        first = first->nextInFocusChain();
     EXPECT_EQ(first->objectName(), "btnScan");
     EXPECT_EQ(window->focusWidget(), w("btnScan"));
 
     std::set<QString> reached;
-    for (QWidget* x = w("btnScan")->nextInFocusChain(); x != w("btnScan"); x = x->nextInFocusChain()) {
+    for (QWidget* x = w("btnScan")->nextInFocusChain(); x != w("btnScan");
+         x = x->nextInFocusChain()) {
         reached.insert(x->objectName());
     }
     const QRect client = window->rect();
-    for (const char* name : {"pnCard", "sbCard", "edCard", "btnAddCard", "btnGetCard", "edCRRev", "edCRCmd",
-                             "btnCRCmd", "btnGetTemplate", "btnPutTemplate", "edF1", "edF2", "edF3"}) {
+    for (const char* name :
+         {"pnCard", "sbCard", "edCard", "btnAddCard", "btnGetCard", "edCRRev", "edCRCmd",
+          "btnCRCmd", "btnGetTemplate", "btnPutTemplate", "edF1", "edF2", "edF3"}) {
         SCOPED_TRACE(name);
         QWidget* widget = w(name);
         EXPECT_TRUE(reached.count(name));
@@ -212,12 +248,16 @@ TEST_F(WindowTest, EachVisualStyleHasItsFontAndColours) {
         {"pnSerial", 16, true, QPalette::WindowText, Qt::yellow, highlight},
         {"cmbBaudRate", 16, true, QPalette::ButtonText, Qt::yellow, highlight},
         {"pnMsg", 16, true, QPalette::WindowText, Qt::white, QColor()},
-        {"lblID", 13, false, QPalette::WindowText, QApplication::palette().color(QPalette::WindowText), QColor()},
-        {"btnFactory", 19, true, QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText), QColor()},
+        {"lblID", 13, false, QPalette::WindowText,
+         QApplication::palette().color(QPalette::WindowText), QColor()},
+        {"btnFactory", 19, true, QPalette::ButtonText,
+         QApplication::palette().color(QPalette::ButtonText), QColor()},
         {"pnKELDO", 11, false, QPalette::WindowText, Qt::white, QColor(128, 0, 128)},
         {"btnEng", 13, false, QPalette::ButtonText, Qt::red, QColor()},
-        {"edF1", 11, false, QPalette::Text, QApplication::palette().color(QPalette::Text), QColor()},
-        {"btnScan", 16, true, QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText), QColor()},
+        {"edF1", 11, false, QPalette::Text, QApplication::palette().color(QPalette::Text),
+         QColor()},
+        {"btnScan", 16, true, QPalette::ButtonText,
+         QApplication::palette().color(QPalette::ButtonText), QColor()},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -245,7 +285,8 @@ std::set<std::string> faces_used(const QFont& font, const QString& text) {
     layout.createLine();
     layout.endLayout();
     std::set<std::string> faces;
-    for (const QGlyphRun& run : layout.glyphRuns()) faces.insert(run.rawFont().familyName().toStdString());
+    for (const QGlyphRun& run : layout.glyphRuns())
+        faces.insert(run.rawFont().familyName().toStdString());
     return faces;
 }
 
@@ -260,7 +301,8 @@ TEST_F(WindowTest, LanguageSwitchPicksTheMatchingCjkFaceAndKeepsSizes) {
         {"btnBIG5", "Noto Sans CJK TC", "KELDO TORVIK 讀卡機設定程式 V4.01-01"},
         {"btnEng", "Noto Sans CJK SC", "KELDO TORVIK Reader Config V4.01-01"},
     };
-    const std::vector<std::string> sample = {"pnMsg", "btnScan", "lblID", "btnFactory", "pnKELDO", "cmbMode"};
+    const std::vector<std::string> sample = {"pnMsg",      "btnScan", "lblID",
+                                             "btnFactory", "pnKELDO", "cmbMode"};
     std::vector<int> sizes;
     for (const auto& name : sample) sizes.push_back(w(name)->font().pixelSize());
     for (const Row& r : rows) {
@@ -275,7 +317,8 @@ TEST_F(WindowTest, LanguageSwitchPicksTheMatchingCjkFaceAndKeepsSizes) {
         }
         // Characters shared by both scripts ("version") take the glyph forms
         // of the language in force.
-        EXPECT_EQ(faces_used(w("pnVersion")->font(), QStringLiteral("版本")), std::set<std::string>{r.cjk_face});
+        EXPECT_EQ(faces_used(w("pnVersion")->font(), QStringLiteral("版本")),
+                  std::set<std::string>{r.cjk_face});
     }
 }
 
@@ -301,7 +344,8 @@ TEST(MnemonicRichText, MarkersBecomeUnderlinesAndTextIsEscaped) {
     };
     for (const auto& r : rows) {
         const QString rich = torvik::ui::MnemonicRichText(QString::fromUtf8(r.caption));
-        EXPECT_TRUE(rich.contains(QStringLiteral(">") + QString::fromUtf8(r.inner) + QStringLiteral("</span>")))
+        EXPECT_TRUE(rich.contains(QStringLiteral(">") + QString::fromUtf8(r.inner) +
+                                  QStringLiteral("</span>")))
             << r.caption << " -> " << rich.toStdString();
     }
 }
@@ -343,8 +387,8 @@ TEST_F(WindowTest, UserInputReachesTheModel) {
         std::string model;
     };
     const Row rows[] = {
-        {"edDoor", "12", "12"},                       // mask blanks are not part of the value
-        {"edAlarm", "9x8", "98"},                     // the mask admits digits only
+        {"edDoor", "12", "12"},    // mask blanks are not part of the value
+        {"edAlarm", "9x8", "98"},  // the mask admits digits only
         {"edCRCmd", QString(45, 'Z'), std::string(40, 'Z')},  // at most 40 characters
         {"edCard", "12345678901", "1234567890"},
     };
