@@ -424,13 +424,16 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
+constexpr int kLockWaitMs = 2000;
+
 // Removes temporary files of saves that died before their rename. Called
 // with the save lock held: every saver makes its temporary file under that
 // lock, so any such file seen now belongs to no running save.
 void remove_stale_temporaries(const std::string& path) {
     const std::string dir_path = directory_of(path);
     const size_t slash = path.rfind('/');
-    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+    const std::string prefix =
+        (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
     DIR* dir = ::opendir(dir_path.c_str());
     if (dir == nullptr) return;
     while (const dirent* entry = ::readdir(dir)) {
@@ -690,8 +693,11 @@ bool FileSettingsStore::save(const std::string& section,
         (lock_st.st_mode & 07777) != kFileMode) {
         ::fchmod(lock.get(), kFileMode);
     }
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return false;
+    // A save takes milliseconds; a lock held for seconds belongs to a stuck
+    // process, and the window must not wait on it: give up silently.
+    for (int waited_ms = 0; ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0; waited_ms += 10) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || waited_ms >= kLockWaitMs) return false;
+        ::usleep(10000);
     }
     // The lock is released when the descriptor closes, on every return below.
     remove_stale_temporaries(path_);
@@ -720,7 +726,9 @@ bool FileSettingsStore::save(const std::string& section,
     for (const auto& v : written) set_in(target.values, v);
     const std::string text = render_store_text(store);
 
-    std::string temp_path = path_ + ".XXXXXX";
+    // The ".tmp-" infix marks our temporary files, so that clearing those of
+    // killed saves never touches anything else beside the settings file.
+    std::string temp_path = path_ + ".tmp-XXXXXX";
     Fd temp(::mkostemp(temp_path.data(), O_CLOEXEC));
     if (temp.get() < 0) return false;
     auto fail = [&] {

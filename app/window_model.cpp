@@ -283,8 +283,15 @@ void TfrmModule::user_set_index(Control& list, int index) {
 
 void TfrmModule::user_set_text(Control& edit, std::string text) {
     if (!window_enabled() || !edit.usable() || edit.read_only) return;
-    if (edit.max_length > 0 && text.size() > static_cast<size_t>(edit.max_length)) {
-        text.resize(static_cast<size_t>(edit.max_length));
+    if (edit.max_length > 0) {
+        // The limit counts characters: cut at a character boundary of the
+        // UTF-8 text, never inside a character.
+        size_t characters = 0, end = 0;
+        for (; end < text.size(); ++end) {
+            const bool starts_character = (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80;
+            if (starts_character && characters++ == static_cast<size_t>(edit.max_length)) break;
+        }
+        text.resize(end);
     }
     edit.set_text(std::move(text));
 }

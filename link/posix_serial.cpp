@@ -69,8 +69,16 @@ std::optional<int> whole_number(std::string_view s) {
 
 // Raw bytes both ways, receiver on, modem lines ignored, no flow control,
 // and reads that never wait in the driver (the 1 ms wait is our poll).
+// The line settings themselves (character size, parity, stop bits) stay as
+// they were: only a settings string changes them. Parity errors are not
+// checked or marked, so a damaged byte arrives as received and the frame's
+// check refuses the reply.
 void make_raw(termios& t) {
+    const tcflag_t line = t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
     cfmakeraw(&t);
+    t.c_cflag =
+        (t.c_cflag & ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) | line;
+    t.c_iflag &= ~static_cast<tcflag_t>(INPCK | PARMRK | IGNPAR);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);

@@ -21,7 +21,8 @@ void btnIDClick(TfrmModule& f) {
     op.success_row = 37;
     op.failure_row = 38;
     op.attempt = [&f] {
-        return f.CommandTry([&f] { return "I00C" + f.SerialField() + f.pnID.caption(); });
+        return f.CommandTry(
+            [&f] { return "I00C" + f.SerialField() + app::Trim(f.pnID.caption()); });
     };
     f.RunOperation(op);
 }

@@ -392,6 +392,23 @@ TEST(Window, ErrorInAHandlerIsShownAndTheWindowReturnsToIdle) {
     EXPECT_FALSE(h.line.is_open());
 }
 
+TEST(Window, EditLimitsCountCharacters) {
+    Harness h;
+    h.start();
+    struct Case {
+        std::string typed;
+        std::string kept;
+    } cases[] = {
+        {std::string(12, '7'), std::string(10, '7')},
+        {"12345678\u00e4\u00f6\u00fc", "12345678\u00e4\u00f6"},  // two bytes each
+        {"\u8bfb\u5361\u673a", "\u8bfb\u5361\u673a"},            // three characters fit
+    };
+    for (const auto& c : cases) {
+        h.form.user_set_text(h.form.edCard, c.typed);
+        EXPECT_EQ(h.form.edCard.text(), c.kept);
+    }
+}
+
 TEST(Window, DisabledWindowIgnoresPresses) {
     Harness h;
     h.start_and_scan();

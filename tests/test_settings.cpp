@@ -312,6 +312,18 @@ TEST(FileStoreSave, ConcurrentSaversLoseNothing) {
     EXPECT_EQ(tmp.entries(), (std::set<std::string>{"settings.reg", "settings.reg.lock"}));
 }
 
+TEST(FileStoreSave, ClearsOnlyTemporaryFilesOfKilledSaves) {
+    TempDir tmp;
+    for (const char* name :
+         {"settings.reg.tmp-Ab12Cd", "settings.reg.backup", "settings.reg.old001"}) {
+        write_text(tmp.dir / name, "kept?");
+    }
+    FileSettingsStore store(tmp.file());
+    SaveLanguage(store, "English");
+    EXPECT_EQ(tmp.entries(), (std::set<std::string>{"settings.reg", "settings.reg.lock",
+                                                    "settings.reg.backup", "settings.reg.old001"}));
+}
+
 TEST(FileStoreSave, FailedSaveLeavesOldFileIntact) {
     enum class Fault { ReadOnlyDirectory, FullDisk, UnwritableFile, MissingDirectory };
     const struct {

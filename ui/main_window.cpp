@@ -19,6 +19,7 @@
 #include <QStylePainter>
 #include <QTimer>
 #include <array>
+#include <limits>
 #include <string_view>
 
 namespace torvik::ui {
@@ -543,8 +544,10 @@ QWidget* MainWindow::create_widget(Control& c) {
             auto* e = new QLineEdit(parent);
             if (c.kind() == Kind::MaskedEdit && !c.edit_mask.empty()) {
                 e->setInputMask(qt_input_mask(c.edit_mask));
-            } else if (c.max_length > 0) {
-                e->setMaxLength(c.max_length);
+            } else {
+                // Without a limit in the model the box takes any length
+                // (Qt's own default would cut it at 32767 characters).
+                e->setMaxLength(c.max_length > 0 ? c.max_length : std::numeric_limits<int>::max());
             }
             e->setReadOnly(c.read_only);
             w = e;
