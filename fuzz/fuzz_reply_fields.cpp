@@ -14,18 +14,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_support.h"
 #include "tests/harness.h"
 
 namespace {
 
 using namespace torvik;
-
-// A broken invariant is a crash for the fuzzer; the message names it.
-[[noreturn]] void Fail(int line, const char* what) {
-    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, line, what);
-    std::abort();
-}
-#define CHECK(cond) ((cond) ? void(0) : Fail(__LINE__, #cond))
 
 // LF, the body, its XOR check digits, CR.
 std::string ShortReply(const std::string& body) {

@@ -14,17 +14,11 @@
 #include "app/app_state.h"
 #include "app/file_settings_store.h"
 #include "app/settings.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
 using namespace torvik::app;
-
-// A broken invariant is a crash for the fuzzer; the message names it.
-[[noreturn]] void Fail(int line, const char* what) {
-    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, line, what);
-    std::abort();
-}
-#define CHECK(cond) ((cond) ? void(0) : Fail(__LINE__, #cond))
 
 // One file per process, in its own temporary directory, removed at exit.
 // Memory-backed when possible: rewriting a file on ext4 waits for the disk.

@@ -7,45 +7,24 @@
 #include <cstdlib>
 #include <string>
 
-#include "link/exchange.h"
-#include "link/port.h"
-#include "link/virtual_clock.h"
-#include "sim/fake_line.h"
-
-namespace {
+#include "fuzz/fuzz_support.h"
 
 using namespace torvik;
 
-struct NoPump final : link::EventPump {
-    void process_pending() override {}
-};
+namespace {
 
 bool UpperHex(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
-// A broken invariant is a crash for the fuzzer; the message names it.
-[[noreturn]] void Fail(int line, const char* what) {
-    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, line, what);
-    std::abort();
-}
-#define CHECK(cond) ((cond) ? void(0) : Fail(__LINE__, #cond))
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const uint64_t gap_us = uint64_t{data[0]} * 3000 / 255;
-    const std::string reply(reinterpret_cast<const char*>(data + 1), size - 1);
-
-    link::VirtualClock clock;
-    sim::FakeLine line(clock);
-    NoPump pump;
-    link::Port port(line, clock);
-    link::Link link(port, clock, pump);
-    line.set_port(1, sim::FakeLine::PortKind::Scripted);
-    CHECK(port.OpenPort(1, "19200,e,8,1"));
-    line.reply_next(reply, 1000, gap_us);
+    fuzz::FrameRig rig(data, size);
+    CHECK(rig.opened);
+    auto& clock = rig.clock;
+    auto& link = rig.link;
 
     const uint64_t start_us = clock.now_us();
     const bool ok = link.SendShort("I00B");

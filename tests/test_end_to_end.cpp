@@ -12,31 +12,10 @@
 #include "link/posix_serial.h"
 #include "ops/operations.h"
 #include "tests/sim_process.h"
+#include "tests/wall_pump.h"
 
 namespace torvik::test {
 namespace {
-
-// Runs actions at wall-clock times, and timer ticks when due.
-class WallPump final : public link::EventPump {
-  public:
-    void process_pending() override {
-        const auto now = std::chrono::steady_clock::now();
-        for (size_t i = 0; i < actions.size();) {
-            if (actions[i].first <= now) {
-                auto action = std::move(actions[i].second);
-                actions.erase(actions.begin() + static_cast<std::ptrdiff_t>(i));
-                action();
-            } else {
-                ++i;
-            }
-        }
-    }
-    void after_ms(int ms, std::function<void()> action) {
-        actions.emplace_back(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
-                             std::move(action));
-    }
-    std::vector<std::pair<std::chrono::steady_clock::time_point, std::function<void()>>> actions;
-};
 
 struct QuietBeeper final : app::Beeper {
     void beep(unsigned, unsigned) override {}

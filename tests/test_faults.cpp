@@ -44,6 +44,8 @@
 #include "link/posix_serial.h"
 #include "ops/operations.h"
 #include "sim/reader.h"
+#include "tests/scratch_dir.h"
+#include "tests/wall_pump.h"
 
 extern char** environ;
 
@@ -51,6 +53,9 @@ namespace torvik::faults {
 namespace {
 
 namespace fs = std::filesystem;
+using test::make_unwritable;
+using test::TempDir;
+using Pump = test::WallPump;
 using Steady = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
@@ -245,29 +250,6 @@ class PortHolder {
 };
 
 // ---------------------------------------------------------------- the window
-
-// Runs actions due at a time; there are no other window events.
-class Pump final : public link::EventPump {
-  public:
-    void process_pending() override {
-        const auto now = Steady::now();
-        for (size_t i = 0; i < due_.size();) {
-            if (due_[i].first <= now) {
-                auto action = std::move(due_[i].second);
-                due_.erase(due_.begin() + static_cast<std::ptrdiff_t>(i));
-                action();
-            } else {
-                ++i;
-            }
-        }
-    }
-    void after_ms(int ms, std::function<void()> action) {
-        due_.emplace_back(Steady::now() + std::chrono::milliseconds(ms), std::move(action));
-    }
-
-  private:
-    std::vector<std::pair<Steady::time_point, std::function<void()>>> due_;
-};
 
 class Beeper final : public app::Beeper {
   public:
@@ -587,47 +569,6 @@ TEST(FaultsLine, ReplyThatNeverEndsStillEndsTheExchange) {
 
 // ---------------------------------------------------------------- settings
 
-bool SetImmutable(const fs::path& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
-
-// Makes a directory read-only for this user: by mode, or for root (whom
-// modes do not stop) by the immutable attribute.
-bool MakeReadOnly(const fs::path& dir) {
-    if (::geteuid() != 0) return ::chmod(dir.c_str(), 0555) == 0;
-    return SetImmutable(dir, true);
-}
-
-struct ScratchDir {
-    fs::path dir;
-    ScratchDir() {
-        std::string pattern = (fs::temp_directory_path() / "torvik-faults-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("no scratch directory");
-        dir = pattern;
-    }
-    ~ScratchDir() {
-        SetImmutable(dir, false);
-        ::chmod(dir.c_str(), 0755);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    fs::path file() const { return dir / "settings.reg"; }
-    std::set<std::string> entries() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
-        return names;
-    }
-};
-
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -648,7 +589,7 @@ bool SameLink(const app::LinkSettings& a, const app::LinkSettings& b) {
 // parses and holds one complete set of link settings (never a mix of two
 // saves) and one of the languages; the next copy saves and loads as usual.
 TEST(FaultsSettings, KilledWhileSavingLeavesACompleteOldOrNewSet) {
-    ScratchDir tmp;
+    TempDir tmp;
     const app::LinkSettings sets[2] = {{3, "38400,e,8,1", 7}, {12, "9600,n,8,1", 2}};
     const std::string languages[2] = {"ChineseGB", "ChineseBIG5"};
     {
@@ -725,7 +666,7 @@ TEST(FaultsSettings, UnwritableStoreLeavesTheWindowWorkingAndTheFileIntact) {
     } cases[] = {{"full disk", Fault::FullDisk}, {"read-only directory", Fault::ReadOnlyDirectory}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchDir tmp;
+        TempDir tmp;
         {
             // Stored: a port that is not there, so the scan sweeps and saves.
             app::FileSettingsStore store(tmp.file());
@@ -736,7 +677,7 @@ TEST(FaultsSettings, UnwritableStoreLeavesTheWindowWorkingAndTheFileIntact) {
         const auto before = tmp.entries();
         app::FileSettingsStore store(tmp.file());
         if (c.fault == Fault::FullDisk) store.set_fail_write_for_test(true);
-        if (c.fault == Fault::ReadOnlyDirectory && !MakeReadOnly(tmp.dir)) {
+        if (c.fault == Fault::ReadOnlyDirectory && !make_unwritable(tmp.dir)) {
             GTEST_SKIP() << "cannot make a directory read-only here";
         }
 

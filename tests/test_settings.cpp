@@ -19,12 +19,16 @@
 #include "app/file_settings_store.h"
 #include "app/memory_settings_store.h"
 #include "app/settings.h"
+#include "tests/scratch_dir.h"
 
 namespace torvik::app {
 namespace {
 
 using namespace std::string_literals;
 namespace fs = std::filesystem;
+using test::make_unwritable;
+using test::set_immutable;
+using test::TempDir;
 
 const std::string kHeaderLine = "Windows Registry Editor Version 5.00\n";
 const std::string kSection = "[HKEY_LOCAL_MACHINE\\Software\\KELDO\\ReaderConfig]\n";
@@ -49,50 +53,6 @@ std::optional<std::string> read_text(const fs::path& path) {
 void write_text(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
-
-bool set_immutable(const fs::path& path, bool on) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
-
-// Takes away this user's right to change path: by mode for a normal user,
-// by the immutable attribute for root, whom modes do not stop.
-bool make_unwritable(const fs::path& path) {
-    if (::geteuid() != 0) return ::chmod(path.c_str(), fs::is_directory(path) ? 0555 : 0444) == 0;
-    return set_immutable(path, true);
-}
-
-// A scratch directory, emptied and removed whatever a test did to it.
-struct TempDir {
-    fs::path dir;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "torvik-settings-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("no scratch directory");
-        dir = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        set_immutable(dir, false);
-        ::chmod(dir.c_str(), 0755);
-        for (const auto& entry : fs::directory_iterator(dir, ec))
-            set_immutable(entry.path(), false);
-        fs::remove_all(dir, ec);
-    }
-    fs::path file() const { return dir / "settings.reg"; }
-    std::set<std::string> entries() const {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
-        return names;
-    }
-};
 
 // ---------------------------------------------------------------- load
 

@@ -1,0 +1,47 @@
+// What the fuzz targets share: invariants that crash when broken, and the
+// link on a scripted in-process port that the frame targets feed.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "link/exchange.h"
+#include "link/port.h"
+#include "link/virtual_clock.h"
+#include "sim/fake_line.h"
+
+namespace torvik::fuzz {
+
+// A broken invariant is a crash for the fuzzer; the message names it.
+[[noreturn]] inline void Fail(const char* file, int line, const char* what) {
+    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, what);
+    std::abort();
+}
+
+struct NoPump final : link::EventPump {
+    void process_pending() override {}
+};
+
+// The tool's link on port 1 of an in-process line whose next reply is the
+// fuzz input: byte 0 sets the gap between reply bytes (0..3 ms).
+struct FrameRig {
+    FrameRig(const uint8_t* data, size_t size)
+        : line(clock), port(line, clock), link(port, clock, pump) {
+        line.set_port(1, sim::FakeLine::PortKind::Scripted);
+        opened = port.OpenPort(1, "19200,e,8,1");
+        const uint64_t gap_us = uint64_t{data[0]} * 3000 / 255;
+        line.reply_next(std::string(reinterpret_cast<const char*>(data + 1), size - 1), 1000,
+                        gap_us);
+    }
+    link::VirtualClock clock;
+    sim::FakeLine line;
+    NoPump pump;
+    link::Port port;
+    link::Link link;
+    bool opened = false;
+};
+
+}  // namespace torvik::fuzz
+
+#define CHECK(cond) ((cond) ? void(0) : ::torvik::fuzz::Fail(__FILE__, __LINE__, #cond))
