@@ -27,7 +27,8 @@ const char* const kSharedOptionsHelp =
     "                     with settings kept in a temporary file\n"
     "  --settings FILE    settings file (default /var/lib/torvik-config/settings.reg)\n"
     "  --port COMn=PATH   use PATH as COMn (n from 1 to 16); may be given more than once\n"
-    "  --trace[=FILE]     print every frame on stderr, or append it to FILE\n";
+    "  --trace[=FILE]     print every frame on stderr, or append it to FILE\n"
+    "  --list-ports       print the COM numbers and the serial devices, then end\n";
 
 OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
                               link::ComMap& map, std::string& error) {
@@ -38,6 +39,10 @@ OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& optio
     }
     if (arg == "--trace") {
         options.trace = true;
+        return OptionParse::kTaken;
+    }
+    if (arg == "--list-ports") {
+        options.list_ports = true;
         return OptionParse::kTaken;
     }
     if (arg.starts_with("--trace=")) {
@@ -66,6 +71,15 @@ OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& optio
         return OptionParse::kError;
     }
     return OptionParse::kTaken;
+}
+
+int ListPorts(const StartOptions& options, link::ComMap& map, FILE* out) {
+    const std::string settings =
+        options.settings_path.empty() ? kDefaultSettingsPath : options.settings_path;
+    map.set_number_file(link::ComNumberPathBeside(settings));
+    const std::string text = link::FormatPortList(map);
+    std::fputs(text.c_str(), out);
+    return std::fflush(out) == 0 ? 0 : 1;
 }
 
 std::string OwnDirectory() {
@@ -211,6 +225,8 @@ Launch::Launch(const StartOptions& options, link::ComMap& map,
         }
     }
     if (settings_path_.empty()) settings_path_ = kDefaultSettingsPath;
+    // Each device keeps its COM number in a file beside the settings.
+    map.set_number_file(link::ComNumberPathBeside(settings_path_));
 }
 
 // ---- wire trace ----

@@ -21,7 +21,8 @@ struct StartOptions {
     bool simulate = false;
     std::string settings_path;  // empty: the per-machine file (a temporary one with --simulate)
     bool trace = false;
-    std::string trace_file;  // with --trace=FILE; empty: stderr
+    std::string trace_file;   // with --trace=FILE; empty: stderr
+    bool list_ports = false;  // --list-ports: print the COM map and end
 };
 
 // The help lines of the shared options, for a front end's --help.
@@ -37,6 +38,10 @@ enum class OptionParse {
 // --trace, --trace=FILE.
 OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
                               link::ComMap& map, std::string& error);
+
+// --list-ports: prints the COM map (link/com_map.h) with the numbers kept
+// beside the settings file, and gives the exit code.
+int ListPorts(const StartOptions& options, link::ComMap& map, FILE* out);
 
 // The directory of the running program (torvik-sim is installed beside it).
 std::string OwnDirectory();

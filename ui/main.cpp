@@ -220,6 +220,7 @@ int main(int argc, char** argv) {
     torvik::link::ComMap com_map;
     Options options;
     if (const auto code = parse_options(argc, argv, options, com_map)) return *code;
+    if (options.start.list_ports) return torvik::app::ListPorts(options.start, com_map, stdout);
 
     // Without a display Qt would abort; say what to do instead.
     if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM")) {
