@@ -221,10 +221,21 @@ const std::string kNoDeviceHint =
     "sudo apt remove brltty)";
 
 PortAttempt Tried(int port, std::string device, std::string settings, bool answered = false) {
-    return {port, std::move(device), std::move(settings), true, "", answered};
+    PortAttempt a;
+    a.port = port;
+    a.device = std::move(device);
+    a.settings = std::move(settings);
+    a.opened = true;
+    a.answered = answered;
+    return a;
 }
 PortAttempt Failed(int port, std::string device, std::string cause, std::string settings = "") {
-    return {port, std::move(device), std::move(settings), false, std::move(cause), false};
+    PortAttempt a;
+    a.port = port;
+    a.device = std::move(device);
+    a.settings = std::move(settings);
+    a.cause = std::move(cause);
+    return a;
 }
 PortAttempt Absent(int port) {
     return Failed(port, "", "COM" + std::to_string(port) + ": no such device");

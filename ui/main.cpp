@@ -135,12 +135,13 @@ bool env_set(const char* name) {
 void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map,
                          torvik::app::WireTrace* trace) {
     const auto show_link = [&form, &map] {
-        const int port = form.state.link.port;
-        form.cmbBaudRate.set_hint(torvik::app::DescribeLink(port, map.path(port)));
+        form.cmbBaudRate.set_hint(
+            torvik::app::DescribeLink(form.state.link.port, map, form.state.language));
     };
     form.on_scan_finished = [&form, &map, trace,
                              show_link](const std::vector<torvik::app::PortAttempt>& record) {
-        const std::string text = torvik::app::DescribeScan(record, map.present_devices());
+        const std::string text = torvik::app::DescribeScan(
+            record, map.present_devices(), {form.state.language, form.chkLock.checked()});
         form.pnMsg.set_hint(text);
         if (trace != nullptr) trace->Line(text);
         show_link();
