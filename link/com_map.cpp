@@ -1,14 +1,18 @@
 #include "link/com_map.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <filesystem>
 #include <set>
 
 namespace torvik::link {
 namespace {
+
+namespace fs = std::filesystem;
 
 bool ParseNumber(std::string_view text, int& out) {
     if (text.empty() || text.size() > 9) return false;
@@ -61,6 +65,7 @@ bool ComMap::add_override(std::string_view text) {
     const std::string_view device = text.substr(eq + 1);
     if (device.empty()) return false;
     overrides_[number] = std::string(device);
+    looked_ = false;
     return true;
 }
 
@@ -68,10 +73,12 @@ void ComMap::set_number_file(std::string path) {
     number_file_ = std::move(path);
     records_.clear();
     numbers_kept_ = true;
+    looked_ = false;
 }
 
 void ComMap::set_port_filter(std::function<std::string(const PortInfo&)> skip_reason) {
     skip_reason_ = std::move(skip_reason);
+    looked_ = false;
 }
 
 void ComMap::set_port_source(std::function<std::vector<PortInfo>()> source) {
@@ -94,7 +101,47 @@ void ComMap::note(std::string text) const {
     }
 }
 
+std::string ComMap::fingerprint() const {
+    std::string print;
+    const auto stamp = [&print](const std::string& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            print += "-;";
+            return;
+        }
+        print += std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+                 "/" + std::to_string(st.st_ino) + ";";
+    };
+    stamp(dev_root_);
+    stamp(sys_root_ + "/class/tty");
+    if (!number_file_.empty()) stamp(number_file_);
+    std::error_code ec;
+    for (fs::directory_iterator it(sys_root_ + "/class/tty", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        print += it->path().filename().string() + ",";
+    }
+    return print;
+}
+
 void ComMap::refresh() const {
+    // Enumerating costs milliseconds and a scan asks for a path at every
+    // opening: look again only when a device node or the number file
+    // changed, and at least every half minute (last-seen times, numbers
+    // given by another copy of the tool).
+    if (source_) {
+        look();
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const std::string print = fingerprint();
+    if (looked_ && print == fingerprint_ && now - looked_at_ < std::chrono::seconds(30)) return;
+    look();
+    fingerprint_ = fingerprint();  // after our own write of the number file
+    looked_ = true;
+    looked_at_ = now;
+}
+
+void ComMap::look() const {
     std::vector<Entry> view;
     std::vector<Entry> unnumbered_and_skipped;
     std::map<int, PortInfo> pinned_info;

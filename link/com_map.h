@@ -5,6 +5,7 @@
 // line (--port COM3=/dev/pts/5); a pin wins over the file, and the device
 // it names gets no number of its own during the run.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -87,6 +88,9 @@ class ComMap {
 
   private:
     void refresh() const;
+    void look() const;
+    // Cheap signs of a change: the device directories and the number file.
+    std::string fingerprint() const;
     std::vector<PortInfo> ports() const;
     void note(std::string text) const;
 
@@ -103,7 +107,9 @@ class ComMap {
     mutable std::vector<Entry> view_;
     mutable std::vector<std::string> notes_;
     mutable bool numbers_kept_ = true;
-    mutable bool loaded_ = false;
+    mutable bool looked_ = false;
+    mutable std::string fingerprint_;
+    mutable std::chrono::steady_clock::time_point looked_at_{};
 };
 
 // "COM3  present  /dev/ttyUSB0  FTDI FT232R USB UART  by-id ...": the map as

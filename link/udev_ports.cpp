@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <system_error>
@@ -119,6 +120,17 @@ std::string UdevText(std::string_view in) {
     return out;
 }
 
+// The UART kinds of the kernel's serial core, by their "type" number.
+std::string UartName(const std::string& type) {
+    static constexpr const char* kNames[] = {"",       "8250",  "16450",   "16550", "16550A",
+                                             "Cirrus", "16650", "16650V2", "16750", "Startech",
+                                             "16C950", "16654", "16850",   "RSA"};
+    int n = 0;
+    if (!ParseNumber(type, n) || n <= 0) return {};
+    if (n < static_cast<int>(std::size(kNames))) return std::string(kNames[n]) + " UART";
+    return "UART type " + type;
+}
+
 std::string Property(udev_device* d, const char* name) {
     return Text(udev_device_get_property_value(d, name));
 }
@@ -167,6 +179,13 @@ bool ReadPort(udev* u, const char* syspath, PortInfo& info) {
     udev_device* parent = udev_device_get_parent(tty.get());
     const std::string sys_path = Text(udev_device_get_syspath(tty.get()));
     if (parent == nullptr || sys_path.find("/devices/virtual/") != std::string::npos) return false;
+    // Newer kernels put the serial core's own devices between a UART and
+    // its port; the device that tells what the port is sits above them.
+    while (Text(udev_device_get_subsystem(parent)) == "serial-base") {
+        udev_device* above = udev_device_get_parent(parent);
+        if (above == nullptr) break;
+        parent = above;
+    }
     // Every possible built-in UART has a node; type 0 means no port behind it.
     const std::string type = Attribute(tty.get(), "type");
     if (!type.empty() && type == "0") return false;
@@ -251,6 +270,7 @@ bool ReadPort(udev* u, const char* syspath, PortInfo& info) {
         info.vendor = Property(parent, "ID_VENDOR_FROM_DATABASE");
     if (info.model.empty() && info.bus == "pci")
         info.model = Property(parent, "ID_MODEL_FROM_DATABASE");
+    if (info.model.empty()) info.model = UartName(type);
     return true;
 }
 
@@ -287,9 +307,12 @@ std::vector<PortInfo> EnumeratePorts() {
     }
     for (udev_list_entry* entry = udev_enumerate_get_list_entry(e.get()); entry != nullptr;
          entry = udev_list_entry_get_next(entry)) {
+        // Virtual terminals and pseudo-terminals are most of the class: left
+        // out by their path before anything is read.
+        const char* syspath = udev_list_entry_get_name(entry);
+        if (syspath == nullptr || std::strstr(syspath, "/devices/virtual/") != nullptr) continue;
         PortInfo info;
-        if (ReadPort(u.get(), udev_list_entry_get_name(entry), info))
-            ports.push_back(std::move(info));
+        if (ReadPort(u.get(), syspath, info)) ports.push_back(std::move(info));
     }
     SortPorts(ports);
     return ports;
