@@ -29,6 +29,7 @@ enum Key {
     kPinned,
     kKeptFor,
     kLastSeen,
+    kSkipped,
     kKeys
 };
 
@@ -65,6 +66,7 @@ constexpr std::array<Row, kKeys> kTexts = {{
     {"pinned", "指定", "指定"},
     {"kept for", "保留给", "保留給"},
     {"last seen", "上次所见", "上次所見"},
+    {"skipped", "已略过", "已略過"},
 }};
 
 std::string T(Key key, int language) {
@@ -154,6 +156,7 @@ std::string SettingsOf(const std::vector<const PortAttempt*>& run, int language)
 
 std::string DescribeScan(const std::vector<PortAttempt>& attempts,
                          const std::vector<std::string>& present_devices,
+                         const std::vector<std::pair<std::string, std::string>>& skipped_devices,
                          const ScanContext& context) {
     const int lang = context.language;
     std::string text = attempts.empty() ? "" : T(kTried, lang);
@@ -195,6 +198,10 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
         }
         if (!text.empty()) text += '\n';
         text += line;
+    }
+    for (const auto& [device, reason] : skipped_devices) {
+        if (!text.empty()) text += '\n';
+        text += device + ": " + T(kSkipped, lang) + ": " + reason;
     }
     for (const PortAttempt& a : attempts) {
         any_answered = any_answered || a.answered;

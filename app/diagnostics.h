@@ -5,6 +5,7 @@
 // their own beside the message catalogue.
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/window_model.h"
@@ -27,13 +28,17 @@ struct ScanContext {
 //   "COM4 to COM16: no such device"
 // Consecutive openings of one port with the same outcome share a line (a
 // garbled run shows the bytes of its first opening), as do consecutive
-// ports without a device that failed alike. When no serial device exists
-// (`present_devices` is empty and nothing opened), a hint on the adapter and
-// brltty follows; when the lock was ticked and nothing answered, the hint to
-// clear it so that all fourteen settings are tried.
-std::string DescribeScan(const std::vector<PortAttempt>& attempts,
-                         const std::vector<std::string>& present_devices,
-                         const ScanContext& context = {});
+// ports without a device that failed alike. Serial devices the system
+// uses, which have no COM number, follow the ports tried, one line each:
+//   "/dev/ttyS0: skipped: system console"
+// When no serial device exists (`present_devices` is empty and nothing
+// opened), a hint on the adapter and brltty follows; when the lock was
+// ticked and nothing answered, the hint to clear it so that all fourteen
+// settings are tried.
+std::string DescribeScan(
+    const std::vector<PortAttempt>& attempts, const std::vector<std::string>& present_devices,
+    const std::vector<std::pair<std::string, std::string>>& skipped_devices = {},
+    const ScanContext& context = {});
 
 // The device behind the stored COM number: "COM3 = /dev/ttyUSB0", "COM3: no
 // device", or "no COM port yet" before any scan found the reader.

@@ -48,24 +48,38 @@ std::string Com(int number) {
 
 }  // namespace
 
-ComMap::ComMap(std::string dev_root, std::string sys_root)
-    : dev_root_(std::move(dev_root)), sys_root_(std::move(sys_root)) {}
+ComMap::ComMap(std::string dev_root, std::string sys_root, std::string proc_root)
+    : dev_root_(std::move(dev_root)),
+      sys_root_(sys_root),
+      system_ports_(std::move(sys_root), std::move(proc_root)) {}
 
-bool ComMap::add_override(std::string_view text) {
-    if (text.size() < 3) return false;
+bool ComMap::add_override(std::string_view text, std::string* refusal) {
+    const auto refuse = [refusal](std::string why) {
+        if (refusal != nullptr) *refusal = std::move(why);
+        return false;
+    };
+    const auto malformed = [&refuse] {
+        return refuse("expected COMn=PATH with n from " + std::to_string(kFirstPort) + " to " +
+                      std::to_string(kLastPort));
+    };
+    if (text.size() < 3) return malformed();
     for (size_t i = 0; i < 3; ++i) {
         const char c = static_cast<char>(text[i] | 0x20);  // ASCII lower case
-        if (c != "com"[i]) return false;
+        if (c != "com"[i]) return malformed();
     }
     text.remove_prefix(3);
     const size_t eq = text.find('=');
-    if (eq == std::string_view::npos) return false;
+    if (eq == std::string_view::npos) return malformed();
     int number = 0;
-    if (!ParseNumber(text.substr(0, eq), number) || number < 1) return false;
-    const std::string_view device = text.substr(eq + 1);
-    if (device.empty()) return false;
-    overrides_[number] = std::string(device);
+    if (!ParseNumber(text.substr(0, eq), number) || number < kFirstPort || number > kLastPort) {
+        return malformed();
+    }
+    const std::string device(text.substr(eq + 1));
+    if (device.empty()) return malformed();
+    if (std::string why = system_ports_.reason(device); !why.empty()) return refuse(why);
+    overrides_[number] = device;
     looked_ = false;
+    if (refusal != nullptr) refusal->clear();
     return true;
 }
 
@@ -154,8 +168,10 @@ void ComMap::look() const {
         pinned_info[number] = info;
     }
 
+    const SystemPortsView system = system_ports_.look();
     for (PortInfo& p : ports()) {
-        const std::string reason = skip_reason_ ? skip_reason_(p) : std::string();
+        std::string reason = system.reason(p.device);
+        if (reason.empty() && skip_reason_) reason = skip_reason_(p);
         if (!reason.empty()) {
             Entry e;
             e.state = State::kSkipped;
@@ -278,6 +294,15 @@ std::vector<std::string> ComMap::present_devices() const {
         const bool device = e.state == State::kPresent || e.state == State::kUnnumbered ||
                             (e.state == State::kPinned && !e.info.sys_name.empty());
         if (device) out.push_back(e.info.device);
+    }
+    return out;
+}
+
+std::vector<std::pair<std::string, std::string>> ComMap::skipped_devices() const {
+    refresh();
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const Entry& e : view_) {
+        if (e.state == State::kSkipped) out.emplace_back(e.device, e.reason);
     }
     return out;
 }

@@ -3,7 +3,8 @@
 // first time it was seen (link/com_numbers.h), in the COM number file beside
 // the settings file. A number can be pinned to any path from the command
 // line (--port COM3=/dev/pts/5); a pin wins over the file, and the device
-// it names gets no number of its own during the run.
+// it names gets no number of its own during the run. Ports that belong to
+// the system (link/system_ports.h) get no number and cannot be pinned.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -18,6 +19,7 @@
 
 #include "link/com_number_file.h"
 #include "link/com_numbers.h"
+#include "link/system_ports.h"
 #include "link/udev_ports.h"
 
 namespace torvik::link {
@@ -26,17 +28,24 @@ class ComMap {
   public:
     // With the default roots the ports come from libudev; other roots are
     // read as a directory tree (tests).
-    explicit ComMap(std::string dev_root = "/dev", std::string sys_root = "/sys");
+    explicit ComMap(std::string dev_root = "/dev", std::string sys_root = "/sys",
+                    std::string proc_root = "/proc");
+
+    // The COM numbers the scan goes through, and so the only ones a pin may take.
+    static constexpr int kFirstPort = 1, kLastPort = kComNumbers;
 
     // Pins a COM number to a path: "COM3=/dev/pts/5" ("com" in any case).
-    // False, and nothing changes, when the text is malformed or the number
-    // is below 1. A later pin of the same number replaces the earlier one.
-    bool add_override(std::string_view text);
+    // False, and nothing changes, when the text is malformed, the number is
+    // outside 1..16, or the path is a port of the system; `refusal` then
+    // says why ("expected COMn=PATH with n from 1 to 16", "system console",
+    // "login terminal of agetty (pid 612)"). A later pin of the same number
+    // replaces the earlier one.
+    bool add_override(std::string_view text, std::string* refusal = nullptr);
 
     // Keeps the numbers in this file. Without one they last for the run.
     void set_number_file(std::string path);
-    // Ports that must never be numbered (the system's own lines), with the
-    // reason shown in the port list; an empty reason lets the port through.
+    // Ports that must never be numbered beyond the system's own lines, with
+    // the reason shown in the port list; an empty reason lets the port through.
     void set_port_filter(std::function<std::string(const PortInfo&)> skip_reason);
     // Test hooks: where the ports and the time (seconds, UTC) come from.
     void set_port_source(std::function<std::vector<PortInfo>()> source);
@@ -52,8 +61,17 @@ class ComMap {
     // included.
     std::vector<std::pair<int, std::string>> list() const;
 
-    // The present serial devices that may be numbered, in enumeration order.
+    // The present serial devices that may be numbered, in enumeration order:
+    // ttyUSB*, then ttyACM*, then the others. Ports of the system are left out.
     std::vector<std::string> present_devices() const;
+
+    // The present serial devices left out because the system uses them,
+    // with the reason: ("/dev/ttyS0", "system console").
+    std::vector<std::pair<std::string, std::string>> skipped_devices() const;
+
+    // Which ports belong to the system; a scan holds it (SystemPortsHold)
+    // so that the system is looked at once per scan.
+    const SystemPorts& system_ports() const { return system_ports_; }
 
     enum class State {
         kPresent,     // the device that keeps the number is plugged in
@@ -97,6 +115,7 @@ class ComMap {
     std::string dev_root_;
     std::string sys_root_;
     std::map<int, std::string> overrides_;
+    SystemPorts system_ports_;
     std::string number_file_;
     std::function<std::string(const PortInfo&)> skip_reason_;
     std::function<std::vector<PortInfo>()> source_;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace torvik::link {
 
@@ -26,6 +28,25 @@ class SerialDevice {
     virtual std::string last_open_failure() const { return {}; }
     // The device a COM number stands for (empty when none).
     virtual std::string device_path(int /*port_number*/) const { return {}; }
+    // A scan begins or ends: in between, the device may find out once which
+    // ports the system uses, instead of at every opening.
+    virtual void begin_scan() {}
+    virtual void end_scan() {}
+    // Serial devices left out of the COM numbering because the system uses
+    // them, with the reason: ("/dev/ttyS0", "system console").
+    virtual std::vector<std::pair<std::string, std::string>> skipped_ports() const { return {}; }
+};
+
+// Keeps a scan's bracket closed on every way out of the scan.
+class ScanScope {
+  public:
+    explicit ScanScope(SerialDevice& device) : device_(device) { device_.begin_scan(); }
+    ~ScanScope() { device_.end_scan(); }
+    ScanScope(const ScanScope&) = delete;
+    ScanScope& operator=(const ScanScope&) = delete;
+
+  private:
+    SerialDevice& device_;
 };
 
 }  // namespace torvik::link

@@ -140,8 +140,9 @@ void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map,
     };
     form.on_scan_finished = [&form, &map, trace,
                              show_link](const std::vector<torvik::app::PortAttempt>& record) {
-        const std::string text = torvik::app::DescribeScan(
-            record, map.present_devices(), {form.state.language, form.chkLock.checked()});
+        const std::string text =
+            torvik::app::DescribeScan(record, map.present_devices(), map.skipped_devices(),
+                                      {form.state.language, form.chkLock.checked()});
         form.pnMsg.set_hint(text);
         if (trace != nullptr) trace->Line(text);
         show_link();
