@@ -106,9 +106,12 @@ class Launch {
 };
 
 // The wire trace: one line per frame with milliseconds since start,
-// direction, the bytes in hex and their printable characters; free lines
-// (the scan's account) in between. To stderr, or appended to a file that
-// starts each run with the date and the tool's version.
+// direction, the bytes in hex and their printable characters, a refused or
+// cut-off reply ('?') followed by its reason; each opening of a port (COM
+// number, device, by-id name, settings, or why it failed) and each closing
+// before and after the frames sent through it; free lines (the COM map at
+// the start, the scan's account) in between. To stderr, or appended to a
+// file that starts each run with the date and the tool's version.
 class WireTrace {
   public:
     // Throws std::runtime_error when the file cannot be opened.
@@ -117,8 +120,10 @@ class WireTrace {
     WireTrace(const WireTrace&) = delete;
     WireTrace& operator=(const WireTrace&) = delete;
 
-    // Every frame the model's link sends or receives goes to the trace.
-    void Attach(TfrmModule& form);
+    // Every frame the model's link sends or receives, and every opening and
+    // closing of its port, goes to the trace; with the COM map, the map
+    // is written first and openings name the adapter's by-id name.
+    void Attach(TfrmModule& form, const link::ComMap* map = nullptr);
     void Line(const std::string& text);
     FILE* out() const { return out_; }
 
@@ -130,5 +135,12 @@ class WireTrace {
 // One trace line for a frame (without the newline); the clock is the
 // milliseconds since the trace began.
 std::string FormatFrameLine(long long ms, char direction, std::string_view bytes);
+
+// One trace line for an opening or closing of a port:
+//   "      812 ms open COM3 = /dev/ttyUSB0 (by-id /dev/serial/by-id/...) at 19200,e,8,1"
+//   "      812 ms open COM4 failed: COM4: no such device"
+//   "     1230 ms close COM3"
+std::string FormatPortLine(long long ms, const link::PortEvent& event, const std::string& device,
+                           const std::string& by_id, const std::string& failure);
 
 }  // namespace torvik::app

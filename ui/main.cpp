@@ -263,7 +263,7 @@ int main(int argc, char** argv) {
 
         TfrmModule form(torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store});
         torvik::ops::BindOperations(form);
-        if (trace) trace->Attach(form);
+        if (trace) trace->Attach(form, &com_map);
         MainWindow window(form);
         FirstPaintExit first_paint;
         if (options.exit_after_first_paint) window.installEventFilter(&first_paint);
