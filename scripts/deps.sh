@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   dpkg-dev file
+  libudev-dev umockdev libumockdev-dev
 )
 
 missing=()
