@@ -412,6 +412,7 @@ TEST_F(WindowTest, EnterPressesTheFocusedButtonOrElseScan) {
     EXPECT_EQ(form.pnMsg.caption(), "Reader Not Find");
     EXPECT_EQ(form.state.language, 0);
 
+    QCoreApplication::processEvents();  // the window takes input again
     w("btnGB")->setFocus();
     QTest::keyClick(w("btnGB"), Qt::Key_Return);
     EXPECT_EQ(form.state.language, 1);
@@ -429,7 +430,11 @@ TEST_F(WindowTest, BusyWindowSwallowsInputWithoutGreyingOut) {
     EXPECT_EQ(form.sbID.position(), 1);
     EXPECT_TRUE(eng->isEnabled());
 
+    // Input stays blocked until the queue has been emptied of what came
+    // while the window was disabled.
     form.frmModule.set_enabled(true);
+    EXPECT_TRUE(window->input_blocked());
+    QCoreApplication::processEvents();
     EXPECT_FALSE(window->input_blocked());
     QTest::mouseClick(eng, Qt::LeftButton);
     EXPECT_EQ(clicks.count(), 1);
