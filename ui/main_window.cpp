@@ -630,6 +630,7 @@ void MainWindow::style_widget(Control& c, QWidget* w) {
     const FontLook font = font_of(look);
     w->setFont(LayoutFont(font.pixel_size, font.bold));
     base_px_[w] = font.pixel_size;
+    w->setProperty("layoutPx", font.pixel_size);
     QPalette pal = w->palette();
     switch (look) {
         case Look::Value: {
