@@ -27,6 +27,7 @@
 #include <limits>
 #include <string_view>
 
+#include "ui/language_images.h"
 #include "ui/text_fit.h"
 
 namespace torvik::ui {
@@ -345,6 +346,24 @@ QIcon MagnifierIcon() {
     p.drawEllipse(QPointF(6.5, 6.5), 4.8, 4.8);
     p.end();
     return QIcon(pm);
+}
+
+QIcon CloseIcon() {
+    // A dark cross, drawn rather than taken from the style's image files.
+    QIcon icon;
+    for (int scale : {1, 2}) {
+        QPixmap pm(16 * scale, 16 * scale);
+        pm.setDevicePixelRatio(scale);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(200, 30, 30), 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(4, 4), QPointF(12, 12));
+        p.drawLine(QPointF(12, 4), QPointF(4, 12));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
 }
 
 QPixmap LanguageImage(const QString& text, const QString& cjk_family) {
@@ -670,13 +689,10 @@ void MainWindow::style_widget(Control& c, QWidget* w) {
         // The default button: drawn as such, and Enter presses it.
         button->setDefault(true);
     } else if (c.name() == "btnExit") {
-        button->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+        button->setIcon(CloseIcon());
         button->setIconSize(QSize(16, 16));
-    } else if (c.name() == "btnGB") {
-        button->setIcon(LanguageImage(QStringLiteral("簡体"), QStringLiteral("Noto Sans CJK SC")));
-        button->setIconSize(QSize(34, 16));
-    } else if (c.name() == "btnBIG5") {
-        button->setIcon(LanguageImage(QStringLiteral("繁體"), QStringLiteral("Noto Sans CJK TC")));
+    } else if (c.name() == "btnGB" || c.name() == "btnBIG5") {
+        button->setIcon(LanguageIcon(c.name() == "btnBIG5"));
         button->setIconSize(QSize(34, 16));
     }
 }

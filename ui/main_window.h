@@ -54,6 +54,8 @@ QFont LayoutFont(int pixel_size, bool bold, int language = 0);
 // The images drawn at start-up.
 QIcon AppIcon();
 QIcon MagnifierIcon();
+// The close image of btnExit.
+QIcon CloseIcon();
 // 34 by 16 image of two red Chinese characters in the given CJK face.
 QPixmap LanguageImage(const QString& text, const QString& cjk_family);
 

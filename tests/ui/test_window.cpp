@@ -273,7 +273,14 @@ TEST_F(WindowTest, EachVisualStyleHasItsFontAndColours) {
     // The status line is darker than the selection colour it derives from.
     EXPECT_LT(w("pnMsg")->palette().color(QPalette::Window).value(), highlight.value());
     EXPECT_EQ(w<QPushButton>("btnGB")->iconSize(), QSize(34, 16));
-    EXPECT_FALSE(w<QPushButton>("btnGB")->icon().isNull());
+    for (const char* name : {"btnGB", "btnBIG5"}) {
+        const QImage image = w<QPushButton>(name)->icon().pixmap(QSize(34, 16)).toImage();
+        ASSERT_FALSE(image.isNull()) << name;
+        int red = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) red += qRed(image.pixel(x, y)) > 200 ? 1 : 0;
+        EXPECT_GT(red, 40) << name;  // the two characters, drawn in red
+    }
     EXPECT_FALSE(w<QPushButton>("btnExit")->icon().isNull());
     EXPECT_TRUE(w<QPushButton>("btnScan")->isDefault());
 }
