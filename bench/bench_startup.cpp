@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
                                             "--settings", settings, "--exit-after-first-paint"};
         const std::vector<std::string> simulated{argv[1], "--simulate", "--exit-after-first-paint"};
         const std::vector<std::string> minimal{argv[2]};
+        const std::vector<std::string> minimal_text{argv[2], "--text"};
         run_once(tool);  // warm the page cache for all
         run_once(simulated);
         run_once(minimal);
@@ -105,11 +106,12 @@ int main(int argc, char** argv) {
                 exit.push_back(r.exit_ms);
                 rss.push_back(static_cast<double>(r.max_rss_kb) / 1024.0);
             }
-        } t, s, m;
+        } t, s, m, mt;
         for (int i = 0; i < runs; ++i) {
             t.add(run_once(tool));
             m.add(run_once(minimal));
             s.add(run_once(simulated));
+            mt.add(run_once(minimal_text));
         }
         Table table("e) Start-up to the first painted window, offscreen (median of " +
                         std::to_string(runs) + " runs)",
@@ -128,6 +130,8 @@ int main(int argc, char** argv) {
         ratio("ratio", t);
         row("torvik-config --simulate (starts torvik-sim)", s);
         ratio("ratio --simulate / baseline", s);
+        row("minimal Qt window with one line of text", mt);
+        ratio("ratio one line of text / baseline", mt);
         table.print();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_startup: %s\n", e.what());

@@ -538,7 +538,7 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
         close();
     };
     for (Control* c : form_.controls()) mirror_all(*c);
-    refresh_language_fonts();
+    if (font_language_ != form_.state.language) refresh_language_fonts();
 }
 
 MainWindow::~MainWindow() {
@@ -976,7 +976,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     shown_once_ = true;
     place_on_screen();
     form_.dispatch([this] { form_.FormShow(); });
-    refresh_language_fonts();
+    if (font_language_ != form_.state.language) refresh_language_fonts();
     if (QWidget* scan = widget("btnScan")) scan->setFocus(Qt::OtherFocusReason);
 }
 
