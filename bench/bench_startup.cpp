@@ -20,6 +20,7 @@ using namespace bench;
 struct Run {
     double first_paint_ms = 0;  // spawn to first paint
     double exit_ms = 0;         // spawn to reaped
+    double cpu_ms = 0;          // user and system time of the whole run
     long max_rss_kb = 0;
 };
 
@@ -55,6 +56,8 @@ Run run_once(const std::vector<std::string>& command) {
     Run r;
     r.exit_ms = static_cast<double>(now_us() - t0) / 1000.0;
     r.max_rss_kb = ru.ru_maxrss;
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    r.cpu_ms = ms(ru.ru_utime) + ms(ru.ru_stime);
     const size_t at = text.find("first-paint-us ");
     if (at == std::string::npos || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error(args[0] + " did not report its first paint (status " +
@@ -100,10 +103,11 @@ int main(int argc, char** argv) {
         run_once(simulated);
         run_once(minimal);
         struct Series {
-            std::vector<double> paint, exit, rss;
+            std::vector<double> paint, exit, cpu, rss;
             void add(const Run& r) {
                 paint.push_back(r.first_paint_ms);
                 exit.push_back(r.exit_ms);
+                cpu.push_back(r.cpu_ms);
                 rss.push_back(static_cast<double>(r.max_rss_kb) / 1024.0);
             }
         } t, s, m, mt;
@@ -116,13 +120,15 @@ int main(int argc, char** argv) {
         Table table("e) Start-up to the first painted window, offscreen (median of " +
                         std::to_string(runs) + " runs)",
                     {"program", "first paint, ms", "max of runs, ms", "start to exit, ms",
-                     "peak RSS, MiB"});
+                     "CPU to exit, ms", "peak RSS, MiB"});
         const auto row = [&table](const std::string& name, const Series& x) {
             table.row({name, fmt(stats(x.paint).median, 1), fmt(stats(x.paint).max, 1),
-                       fmt(stats(x.exit).median, 1), fmt(stats(x.rss).median, 1)});
+                       fmt(stats(x.exit).median, 1), fmt(stats(x.cpu).median, 1),
+                       fmt(stats(x.rss).median, 1)});
         };
         const auto ratio = [&table, &m](const std::string& name, const Series& x) {
             table.row({name, fmt(stats(x.paint).median / stats(m.paint).median, 2) + "x", "", "",
+                       fmt(stats(x.cpu).median / stats(m.cpu).median, 2) + "x",
                        fmt(stats(x.rss).median / stats(m.rss).median, 2) + "x"});
         };
         row("torvik-config --port COM1=pty", t);

@@ -256,8 +256,9 @@ QString MnemonicRichText(const QString& caption) {
 
 QString LatinFamily() {
     static const QString family = [] {
-        // The files of fonts-liberation2: the layout's metrics do not depend
-        // on which other faces the machine has.
+        const QString wanted = QStringLiteral("Liberation Sans");
+        if (QFontDatabase::families().contains(wanted)) return wanted;
+        // Not known to fontconfig: the files of fonts-liberation2 directly.
         const char* const kFiles[] = {
             "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf",
             "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf",
@@ -269,8 +270,6 @@ QString LatinFamily() {
             if (loaded.isEmpty() && !names.isEmpty()) loaded = names.first();
         }
         if (!loaded.isEmpty()) return loaded;
-        const QString wanted = QStringLiteral("Liberation Sans");
-        if (QFontDatabase::families().contains(wanted)) return wanted;
         return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
     }();
     return family;
@@ -503,7 +502,10 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
-    setFont(LayoutFont(16, true));
+    // Every widget gets the families of the language in force from the
+    // start, so the first captions need no second pass over the fonts.
+    font_language_ = form_.state.language;
+    setFont(LayoutFont(16, true, font_language_));
 
     for (Control* c : form_.controls()) {
         if (c->kind() == Kind::Window) continue;
@@ -647,7 +649,7 @@ QWidget* MainWindow::create_widget(Control& c) {
 void MainWindow::style_widget(Control& c, QWidget* w) {
     const Look look = look_of(c);
     const FontLook font = font_of(look);
-    w->setFont(LayoutFont(font.pixel_size, font.bold));
+    w->setFont(LayoutFont(font.pixel_size, font.bold, font_language_));
     base_px_[w] = font.pixel_size;
     w->setProperty("layoutPx", font.pixel_size);
     QPalette pal = w->palette();
@@ -773,7 +775,15 @@ void MainWindow::mirror(Control& c, Prop prop) {
         case Prop::Caption:
             if (auto* l = qobject_cast<QLabel*>(w)) {
                 const QString caption = DisplayText(c.caption());
-                l->setText(MnemonicRichText(caption));
+                // Rich text only where a mnemonic is to be underlined: plain
+                // labels are much cheaper to lay out and paint.
+                if (caption.contains(u'&')) {
+                    l->setTextFormat(Qt::RichText);
+                    l->setText(MnemonicRichText(caption));
+                } else {
+                    l->setTextFormat(Qt::PlainText);
+                    l->setText(caption);
+                }
                 // The card ID panel may have to shrink its text: its tooltip
                 // holds the whole of it.
                 if (c.name() == "pnCardID") {
@@ -890,7 +900,9 @@ void MainWindow::fit_text(QWidget* w) {
         }
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
         const int room = l->contentsRect().width();
-        const QString plain = QTextDocumentFragment::fromHtml(l->text()).toPlainText();
+        const QString plain = l->textFormat() == Qt::PlainText
+                                  ? l->text()
+                                  : QTextDocumentFragment::fromHtml(l->text()).toPlainText();
         fits = [room, plain](const QFont& f) {
             return QFontMetrics(f).horizontalAdvance(plain) <= room;
         };

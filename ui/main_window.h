@@ -34,10 +34,11 @@ inline constexpr int kClientHeight = 579;
 // everything else is escaped and blanks are kept as typed.
 QString MnemonicRichText(const QString& caption);
 
-// The face that stands in for the layout's sans-serif fonts: Liberation Sans
-// (metric-compatible with the faces the layout was measured with) loaded from
-// the files of fonts-liberation2 when they are there, else the installed
-// family of that name, else the toolkit's sans-serif face. Resolved once.
+// The face that stands in for the layout's sans-serif fonts, by name, never
+// by a substitute fontconfig picks: Liberation Sans (fonts-liberation2,
+// metric-compatible with the faces the layout was measured with), loaded
+// from its files when fontconfig does not list it, else the toolkit's
+// sans-serif face. Resolved once.
 QString LatinFamily();
 
 // Font families for a language: the Latin stand-in for the layout's fonts

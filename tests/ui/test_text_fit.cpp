@@ -102,7 +102,9 @@ bool measure(QWidget* w, Measured& m) {
         return true;
     }
     if (auto* l = qobject_cast<QLabel*>(w)) {
-        m.text = QTextDocumentFragment::fromHtml(l->text()).toPlainText();
+        m.text = l->textFormat() == Qt::PlainText
+                     ? l->text()
+                     : QTextDocumentFragment::fromHtml(l->text()).toPlainText();
         if (m.text.isEmpty()) return false;
         m.width = fm.horizontalAdvance(m.text);
         m.room = l->contentsRect().width();
