@@ -451,6 +451,15 @@ void ScrollBar::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
+void ListBox::showPopup() {
+    QPalette popup = palette();
+    popup.setColor(QPalette::Highlight, popup.color(QPalette::Base).darker(160));
+    popup.setColor(QPalette::HighlightedText, Qt::white);
+    view()->setPalette(popup);
+    view()->setFont(font());
+    QComboBox::showPopup();
+}
+
 void ShapeWidget::set_color(const QColor& color) {
     if (color == color_) return;
     color_ = color;
@@ -592,7 +601,7 @@ QWidget* MainWindow::create_widget(Control& c) {
             w = new LargeButton(parent);
             break;
         case Kind::List: {
-            auto* cb = new QComboBox(parent);
+            auto* cb = new ListBox(parent);
             cb->setEditable(false);
             for (const std::string& item : c.items()) cb->addItem(DisplayText(item));
             w = cb;
@@ -660,12 +669,6 @@ void MainWindow::style_widget(Control& c, QWidget* w) {
                 pal.setColor(role, bg);
             for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
                 pal.setColor(role, Qt::yellow);
-            if (auto* cb = qobject_cast<QComboBox*>(w)) {
-                QPalette popup = pal;
-                popup.setColor(QPalette::Highlight, bg.darker(160));
-                popup.setColor(QPalette::HighlightedText, Qt::white);
-                cb->view()->setPalette(popup);
-            }
             break;
         }
         case Look::Status:
@@ -845,7 +848,6 @@ void MainWindow::refresh_language_fonts() {
     apply(this);
     for (auto& [control, w] : widgets_) {
         apply(w);
-        if (auto* cb = qobject_cast<QComboBox*>(w)) apply(cb->view());
         fit_text(w);
     }
 }

@@ -5,6 +5,7 @@
 // no reader logic lives here.
 #pragma once
 #include <QColor>
+#include <QComboBox>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
@@ -85,6 +86,16 @@ class ScrollBar : public QScrollBar {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A drop-down list whose popup is made only when it is first opened (and
+// then takes the list's font and the value style's selection colours), so
+// that showing the window builds no popups.
+class ListBox : public QComboBox {
+    Q_OBJECT
+  public:
+    explicit ListBox(QWidget* parent) : QComboBox(parent) {}
+    void showPopup() override;
 };
 
 // The link indicator (ellipse) and the card flash (rounded rectangle).
