@@ -1,7 +1,5 @@
 #include "ui/text_fit.h"
 
-#include <QFontMetrics>
-#include <QStringList>
 #include <algorithm>
 #include <string_view>
 
@@ -61,19 +59,6 @@ QString PlainCaption(const QString& caption) {
         out += caption[i];
     }
     return out;
-}
-
-int FittingPixelSize(QFont font, const QString& text, int width, int pixel_size, int floor_px) {
-    const QStringList lines = text.split(u'\n');
-    for (int size = pixel_size; size > floor_px; --size) {
-        font.setPixelSize(size);
-        const QFontMetrics metrics(font);
-        const bool fits = std::all_of(lines.begin(), lines.end(), [&](const QString& line) {
-            return metrics.horizontalAdvance(line) <= width;
-        });
-        if (fits) return size;
-    }
-    return floor_px;
 }
 
 QPoint WindowPlacement(const QRect& available, const QSize& frame) {

@@ -1,6 +1,5 @@
-// Text between the window model and the widgets: how the model's bytes are
-// shown and typed, how a text is made to fit its control, and where the
-// window is placed on the screen.
+// Text between the window model and the widgets (how the model's bytes are
+// shown and typed), and where the window is placed on the screen.
 #pragma once
 #include <QFont>
 #include <QPoint>
@@ -36,11 +35,6 @@ class Latin1Validator final : public QValidator {
 
 // The caption with its "&" mnemonic markers taken out ("&&" is one "&").
 QString PlainCaption(const QString& caption);
-
-// The largest pixel size from `pixel_size` down to `floor_px` at which every
-// line of `text` (lines split at '\n') is at most `width` pixels wide in
-// `font`; `floor_px` when none is.
-int FittingPixelSize(QFont font, const QString& text, int width, int pixel_size, int floor_px);
 
 // Where the window's frame goes: centred within the available area of the
 // screen; when it is larger than the area in a direction, its top-left corner
