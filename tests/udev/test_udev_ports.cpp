@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "app/file_settings_store.h"
+#include "app/settings.h"
 #include "link/com_map.h"
 #include "link/com_numbers.h"
 #include "link/udev_ports.h"
@@ -169,7 +171,14 @@ TEST_F(UdevPorts, NumbersStayWithTheirAdapters) {
     EXPECT_EQ(Who(1), "serial A1B2C3D4");
     EXPECT_EQ(Who(2), "socket 3:1.0-port0");
     EXPECT_EQ(map_.path(3), "/dev/ttyS0");
-    const int stored = 2;  // the scan found the reader on B
+    // The scan found the reader on B and stored its number beside the map.
+    app::FileSettingsStore store((dir_ / "settings.reg").string());
+    app::SaveLinkSettings(store, app::LinkSettings{2, "19200,e,8,1", 5});
+    const auto stored = [&store] {
+        app::AppState state;
+        app::LoadSettings(store, state);
+        return state.link.port;
+    };
 
     struct Step {
         const char* what;
@@ -202,9 +211,12 @@ TEST_F(UdevPorts, NumbersStayWithTheirAdapters) {
         Plug(step.plugged);
         for (const auto& [number, who] : step.want) EXPECT_EQ(Who(number), who) << "COM" << number;
         EXPECT_EQ(map_.path(3), "/dev/ttyS0");
+        if (step.want.at(2) != "nothing") {
+            EXPECT_EQ(Who(stored()), "socket 3:1.0-port0");
+        }
     }
     Plug({b_swapped, a_swapped});
-    EXPECT_EQ(Who(stored), "socket 3:1.0-port0");
+    EXPECT_EQ(Who(stored()), "socket 3:1.0-port0");
 
     // A second run of the tool reads the same numbers from the file.
     ComMap again;
