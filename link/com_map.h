@@ -31,6 +31,8 @@ class ComMap {
     // "login terminal of agetty (pid 612)"). A later pin of the same number
     // replaces the earlier one.
     bool add_override(std::string_view text, std::string* refusal = nullptr);
+    // Whether the text has the form of a pin, "COMn=PATH" with n from 1 to 16.
+    static bool pin_well_formed(std::string_view text);
 
     // The device for a COM number: a pinned path first, otherwise the n-th
     // present serial device (1-based). Empty when there is none. The device

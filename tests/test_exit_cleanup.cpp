@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/startup.h"
 #include "link/exit_cleanup.h"
 #include "sim/reader.h"
 #include "tests/port_rig.h"
@@ -239,6 +240,60 @@ TEST_F(ExitCleanupTest, KilledDuringAnExchangeOrALiveReading) {
         EXPECT_EQ(scratch_.entries(), std::set<std::string>{});
         EXPECT_TRUE(process_gone(grandchild));
         pty_.drain();
+    }
+}
+
+TEST(StartUpCleanup, AKilledRunWithSimulateLeavesNoReaderAndNoTemporaryFiles) {
+    TempDir scratch;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t tool = fork();
+    if (tool == 0) {
+        link::InstallExitCleanup();
+        ::setenv("TMPDIR", scratch.dir.c_str(), 1);
+        app::StartOptions options;
+        options.simulate = true;
+        link::ComMap map("/nonexistent-dev", "/nonexistent-sys");
+        try {
+            app::Launch launch(options, map, {"--quiet"});
+            std::ofstream(launch.settings_path()) << "x";  // the store writes here
+            const int pid = launch.simulator_pid();
+            (void)!::write(ready[1], &pid, sizeof pid);
+            for (;;) pause();
+        } catch (...) {
+            _exit(98);
+        }
+    }
+    ::close(ready[1]);
+    int sim = -1;
+    ASSERT_EQ(::read(ready[0], &sim, sizeof sim), static_cast<ssize_t>(sizeof sim));
+    ::close(ready[0]);
+    EXPECT_EQ(scratch.entries().size(), 1u);  // its settings directory
+    kill(tool, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(tool, &status, 0), tool);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(process_gone(sim));
+    EXPECT_EQ(scratch.entries(), std::set<std::string>{});
+}
+
+TEST(StartUpCleanup, PinsToSystemPortsAndBeyondCom16AreRefusedWithTheReason) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM1=/dev/console", "--port COM1=/dev/console refused: system console"},
+        {"COM17=/dev/pts/9",
+         "bad --port value COM17=/dev/pts/9 (expected COMn=PATH, n from 1 to 16)"},
+    };
+    for (const auto& [value, want] : cases) {
+        std::string arg0 = "prog", arg1 = "--port", arg2 = value;
+        char* argv[] = {arg0.data(), arg1.data(), arg2.data()};
+        int i = 1;
+        app::StartOptions options;
+        link::ComMap map("/nonexistent-dev", "/nonexistent-sys");
+        std::string error;
+        EXPECT_EQ(app::ParseSharedOption(3, argv, i, options, map, error),
+                  app::OptionParse::kError);
+        EXPECT_EQ(error, want);
+        EXPECT_TRUE(map.list().empty());
     }
 }
 

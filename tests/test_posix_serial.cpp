@@ -229,7 +229,10 @@ TEST_F(PosixSerialTest, FailedOpensNameTheCause) {
     ASSERT_TRUE(map_.add_override("COM5=/nonexistent-dev/ttyUSB9"));
     ASSERT_TRUE(map_.add_override("COM6=" + plain));
     ASSERT_TRUE(map_.add_override("COM7=" + locked));
+    const std::string directory = lock_dir_.dir.string();
+    ASSERT_TRUE(map_.add_override("COM8=" + directory));
     const std::pair<int, std::string> cases[] = {
+        {8, "COM8 (" + directory + "): not a serial device"},
         {4, "COM4: no such device"},
         {0, "COM0: no such device"},
         {5, "COM5 (/nonexistent-dev/ttyUSB9): no such device"},
