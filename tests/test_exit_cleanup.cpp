@@ -224,10 +224,14 @@ TEST_F(ExitCleanupTest, KilledDuringAnExchangeOrALiveReading) {
         } else {
             // Nobody answers: just watch what the tool sends.
             std::string seen;
-            while (!c.until(seen)) {
+            const auto start = std::chrono::steady_clock::now();
+            // The time is only a guard against a child that never sends.
+            while (!c.until(seen) &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
                 pollfd p{pty_.master, POLLIN, 0};
-                if (::poll(&p, 1, 1000) > 0) seen += pty_.drain();
+                if (::poll(&p, 1, 100) > 0) seen += pty_.drain();
             }
+            EXPECT_TRUE(c.until(seen)) << "the tool sent nothing";
             kill(child_, SIGTERM);
         }
         int status = 0;
