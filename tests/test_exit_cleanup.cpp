@@ -74,8 +74,16 @@ class ExitCleanupTest : public ::testing::Test {
         ASSERT_EQ(pipe(go_), 0);
     }
     void TearDown() override {
+        // Whatever a failed case left running is ended here.
+        if (child_ > 0) {
+            kill(child_, SIGKILL);
+            waitpid(child_, nullptr, 0);
+        }
+        if (grandchild_ > 0 && !process_gone(grandchild_)) kill(grandchild_, SIGKILL);
         for (int fd : {ready_[0], ready_[1], go_[0], go_[1]}) ::close(fd);
     }
+    // The child was collected: nothing to end for it.
+    void reaped() { child_ = -1; }
 
     // Runs `body` in a child with the exit cleanup installed; the child
     // reports the grandchild's pid once it holds the port.
@@ -101,6 +109,7 @@ class ExitCleanupTest : public ::testing::Test {
     pid_t wait_ready() {
         int pid = -1;
         EXPECT_EQ(::read(ready_[0], &pid, sizeof pid), static_cast<ssize_t>(sizeof pid));
+        grandchild_ = pid;
         return pid;
     }
     // Ends the child and checks that it left nothing behind.
@@ -112,6 +121,7 @@ class ExitCleanupTest : public ::testing::Test {
         }
         int status = 0;
         ASSERT_EQ(waitpid(child_, &status, 0), child_);
+        reaped();
         if (e.signal != 0) {
             ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
             EXPECT_EQ(WTERMSIG(status), e.signal);  // ended as the signal ends it
@@ -131,7 +141,7 @@ class ExitCleanupTest : public ::testing::Test {
     link::ComMap map_{"/nonexistent-dev", "/nonexistent-sys"};
     TempDir scratch_, locks_;
     int ready_[2] = {-1, -1}, go_[2] = {-1, -1};
-    pid_t child_ = -1;
+    pid_t child_ = -1, grandchild_ = -1;
 };
 
 TEST_F(ExitCleanupTest, EveryWayOutGivesThePortBackAndRemovesWhatWasMade) {
@@ -236,6 +246,7 @@ TEST_F(ExitCleanupTest, KilledDuringAnExchangeOrALiveReading) {
         }
         int status = 0;
         ASSERT_EQ(waitpid(child_, &status, 0), child_);
+        reaped();
         ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
         EXPECT_EQ(WTERMSIG(status), SIGTERM);
         EXPECT_FALSE(pty_.exclusive());
