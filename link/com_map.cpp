@@ -53,29 +53,45 @@ ComMap::ComMap(std::string dev_root, std::string sys_root, std::string proc_root
       sys_root_(sys_root),
       system_ports_(std::move(sys_root), std::move(proc_root)) {}
 
+namespace {
+
+// "COMn=PATH" ("com" in any case) split into its number and path.
+bool parse_pin(std::string_view text, int& number, std::string& device) {
+    if (text.size() < 3) return false;
+    for (size_t i = 0; i < 3; ++i) {
+        const char c = static_cast<char>(text[i] | 0x20);  // ASCII lower case
+        if (c != "com"[i]) return false;
+    }
+    text.remove_prefix(3);
+    const size_t eq = text.find('=');
+    if (eq == std::string_view::npos) return false;
+    if (!ParseNumber(text.substr(0, eq), number) || number < ComMap::kFirstPort ||
+        number > ComMap::kLastPort) {
+        return false;
+    }
+    device = std::string(text.substr(eq + 1));
+    return !device.empty();
+}
+
+}  // namespace
+
+bool ComMap::pin_well_formed(std::string_view text) {
+    int number = 0;
+    std::string device;
+    return parse_pin(text, number, device);
+}
+
 bool ComMap::add_override(std::string_view text, std::string* refusal) {
     const auto refuse = [refusal](std::string why) {
         if (refusal != nullptr) *refusal = std::move(why);
         return false;
     };
-    const auto malformed = [&refuse] {
+    int number = 0;
+    std::string device;
+    if (!parse_pin(text, number, device)) {
         return refuse("expected COMn=PATH with n from " + std::to_string(kFirstPort) + " to " +
                       std::to_string(kLastPort));
-    };
-    if (text.size() < 3) return malformed();
-    for (size_t i = 0; i < 3; ++i) {
-        const char c = static_cast<char>(text[i] | 0x20);  // ASCII lower case
-        if (c != "com"[i]) return malformed();
     }
-    text.remove_prefix(3);
-    const size_t eq = text.find('=');
-    if (eq == std::string_view::npos) return malformed();
-    int number = 0;
-    if (!ParseNumber(text.substr(0, eq), number) || number < kFirstPort || number > kLastPort) {
-        return malformed();
-    }
-    const std::string device(text.substr(eq + 1));
-    if (device.empty()) return malformed();
     if (std::string why = system_ports_.reason(device); !why.empty()) return refuse(why);
     overrides_[number] = device;
     looked_ = false;

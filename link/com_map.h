@@ -41,6 +41,8 @@ class ComMap {
     // "login terminal of agetty (pid 612)"). A later pin of the same number
     // replaces the earlier one.
     bool add_override(std::string_view text, std::string* refusal = nullptr);
+    // Whether the text has the form of a pin, "COMn=PATH" with n from 1 to 16.
+    static bool pin_well_formed(std::string_view text);
 
     // Keeps the numbers in this file. Without one they last for the run.
     void set_number_file(std::string path);

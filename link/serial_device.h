@@ -17,7 +17,8 @@ class SerialDevice {
     // line settings as they were and the open still succeeds. False when the
     // device is missing, busy or cannot be opened.
     virtual bool open(int port_number, const std::string& settings) = 0;
-    // Restores the saved time-outs and releases the device.
+    // Gives the device back as it was found (its time-outs, and on this
+    // system its whole terminal state) and releases it.
     virtual void close() = 0;
     // One blocking write; errors are not reported.
     virtual void write(const uint8_t* data, size_t count) = 0;

@@ -41,8 +41,9 @@ class SystemPorts {
 
     // Looks at the system now: the consoles listed in
     // <sys>/class/tty/console/active and field 7 (tty_nr) of every
-    // <proc>/PID/stat. While held, the view taken at the first look after
-    // hold() is given again, so that a scan looks once, not per setting.
+    // <proc>/PID/stat. While held (a scan, through the serial device's
+    // begin_scan), the view taken at the first look after hold() is given
+    // again, so that a scan looks once, not per port and setting.
     SystemPortsView look() const;
     std::string reason(const std::string& path) const { return look().reason(path); }
 
@@ -56,18 +57,6 @@ class SystemPorts {
     std::string proc_root_;
     mutable int holds_ = 0;
     mutable std::optional<SystemPortsView> held_;
-};
-
-// Keeps one look for as long as it lives.
-class SystemPortsHold {
-  public:
-    explicit SystemPortsHold(const SystemPorts& ports) : ports_(ports) { ports_.hold(); }
-    ~SystemPortsHold() { ports_.release(); }
-    SystemPortsHold(const SystemPortsHold&) = delete;
-    SystemPortsHold& operator=(const SystemPortsHold&) = delete;
-
-  private:
-    const SystemPorts& ports_;
 };
 
 }  // namespace torvik::link

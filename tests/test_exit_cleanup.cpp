@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/startup.h"
 #include "link/exit_cleanup.h"
 #include "sim/reader.h"
 #include "tests/port_rig.h"
@@ -73,8 +74,16 @@ class ExitCleanupTest : public ::testing::Test {
         ASSERT_EQ(pipe(go_), 0);
     }
     void TearDown() override {
+        // Whatever a failed case left running is ended here.
+        if (child_ > 0) {
+            kill(child_, SIGKILL);
+            waitpid(child_, nullptr, 0);
+        }
+        if (grandchild_ > 0 && !process_gone(grandchild_)) kill(grandchild_, SIGKILL);
         for (int fd : {ready_[0], ready_[1], go_[0], go_[1]}) ::close(fd);
     }
+    // The child was collected: nothing to end for it.
+    void reaped() { child_ = -1; }
 
     // Runs `body` in a child with the exit cleanup installed; the child
     // reports the grandchild's pid once it holds the port.
@@ -100,6 +109,7 @@ class ExitCleanupTest : public ::testing::Test {
     pid_t wait_ready() {
         int pid = -1;
         EXPECT_EQ(::read(ready_[0], &pid, sizeof pid), static_cast<ssize_t>(sizeof pid));
+        grandchild_ = pid;
         return pid;
     }
     // Ends the child and checks that it left nothing behind.
@@ -111,6 +121,7 @@ class ExitCleanupTest : public ::testing::Test {
         }
         int status = 0;
         ASSERT_EQ(waitpid(child_, &status, 0), child_);
+        reaped();
         if (e.signal != 0) {
             ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
             EXPECT_EQ(WTERMSIG(status), e.signal);  // ended as the signal ends it
@@ -130,7 +141,7 @@ class ExitCleanupTest : public ::testing::Test {
     link::ComMap map_{"/nonexistent-dev", "/nonexistent-sys"};
     TempDir scratch_, locks_;
     int ready_[2] = {-1, -1}, go_[2] = {-1, -1};
-    pid_t child_ = -1;
+    pid_t child_ = -1, grandchild_ = -1;
 };
 
 TEST_F(ExitCleanupTest, EveryWayOutGivesThePortBackAndRemovesWhatWasMade) {
@@ -223,14 +234,19 @@ TEST_F(ExitCleanupTest, KilledDuringAnExchangeOrALiveReading) {
         } else {
             // Nobody answers: just watch what the tool sends.
             std::string seen;
-            while (!c.until(seen)) {
+            const auto start = std::chrono::steady_clock::now();
+            // The time is only a guard against a child that never sends.
+            while (!c.until(seen) &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
                 pollfd p{pty_.master, POLLIN, 0};
-                if (::poll(&p, 1, 1000) > 0) seen += pty_.drain();
+                if (::poll(&p, 1, 100) > 0) seen += pty_.drain();
             }
+            EXPECT_TRUE(c.until(seen)) << "the tool sent nothing";
             kill(child_, SIGTERM);
         }
         int status = 0;
         ASSERT_EQ(waitpid(child_, &status, 0), child_);
+        reaped();
         ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
         EXPECT_EQ(WTERMSIG(status), SIGTERM);
         EXPECT_FALSE(pty_.exclusive());
@@ -239,6 +255,60 @@ TEST_F(ExitCleanupTest, KilledDuringAnExchangeOrALiveReading) {
         EXPECT_EQ(scratch_.entries(), std::set<std::string>{});
         EXPECT_TRUE(process_gone(grandchild));
         pty_.drain();
+    }
+}
+
+TEST(StartUpCleanup, AKilledRunWithSimulateLeavesNoReaderAndNoTemporaryFiles) {
+    TempDir scratch;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t tool = fork();
+    if (tool == 0) {
+        link::InstallExitCleanup();
+        ::setenv("TMPDIR", scratch.dir.c_str(), 1);
+        app::StartOptions options;
+        options.simulate = true;
+        link::ComMap map("/nonexistent-dev", "/nonexistent-sys");
+        try {
+            app::Launch launch(options, map, {"--quiet"});
+            std::ofstream(launch.settings_path()) << "x";  // the store writes here
+            const int pid = launch.simulator_pid();
+            (void)!::write(ready[1], &pid, sizeof pid);
+            for (;;) pause();
+        } catch (...) {
+            _exit(98);
+        }
+    }
+    ::close(ready[1]);
+    int sim = -1;
+    ASSERT_EQ(::read(ready[0], &sim, sizeof sim), static_cast<ssize_t>(sizeof sim));
+    ::close(ready[0]);
+    EXPECT_EQ(scratch.entries().size(), 1u);  // its settings directory
+    kill(tool, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(tool, &status, 0), tool);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_TRUE(process_gone(sim));
+    EXPECT_EQ(scratch.entries(), std::set<std::string>{});
+}
+
+TEST(StartUpCleanup, PinsToSystemPortsAndBeyondCom16AreRefusedWithTheReason) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM1=/dev/console", "--port COM1=/dev/console refused: system console"},
+        {"COM17=/dev/pts/9",
+         "bad --port value COM17=/dev/pts/9 (expected COMn=PATH, n from 1 to 16)"},
+    };
+    for (const auto& [value, want] : cases) {
+        std::string arg0 = "prog", arg1 = "--port", arg2 = value;
+        char* argv[] = {arg0.data(), arg1.data(), arg2.data()};
+        int i = 1;
+        app::StartOptions options;
+        link::ComMap map("/nonexistent-dev", "/nonexistent-sys");
+        std::string error;
+        EXPECT_EQ(app::ParseSharedOption(3, argv, i, options, map, error),
+                  app::OptionParse::kError);
+        EXPECT_EQ(error, want);
+        EXPECT_TRUE(map.list().empty());
     }
 }
 

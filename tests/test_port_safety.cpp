@@ -131,6 +131,23 @@ TEST_F(SystemPortsTest, APinThatBecomesALoginIsNotOpened) {
     expect_same_termios(free_.attrs(), before);
 }
 
+TEST_F(SystemPortsTest, AScanLooksOnceAndTheNextOpeningLooksAgain) {
+    link::ComMap m = map();
+    ASSERT_TRUE(m.add_override("COM6=" + free_.slave));
+    link::PosixSerialDevice dev(m, {sys_.root.dir.string()});
+    {
+        link::ScanScope scan(dev);
+        ASSERT_TRUE(dev.open(6, "19200,e,8,1"));
+        dev.close();
+        sys_.process(1300, "agetty", 1300, free_.tty_nr());
+        EXPECT_TRUE(dev.open(6, "9600,e,8,1"));  // the scan's one look
+        dev.close();
+    }
+    EXPECT_FALSE(dev.open(6, "19200,e,8,1"));
+    EXPECT_EQ(dev.last_open_failure(),
+              "COM6 (" + free_.slave + "): skipped: login terminal of agetty (pid 1300)");
+}
+
 TEST(LockFiles, NamesAndContents) {
     const Pairs names = {
         {"/dev/ttyUSB0", "LCK..ttyUSB0"},

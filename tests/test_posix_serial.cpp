@@ -20,6 +20,7 @@
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/posix_serial.h"
+#include "tests/port_rig.h"
 #include "tests/scratch_dir.h"
 
 namespace torvik::link {
@@ -93,18 +94,6 @@ TEST(PosixSerialSettings, MapsOntoTerminalFlags) {
 // A pty keeps speed, stop bits and PARODD/CMSPAR but forces eight data bits
 // without PARENB, hence kPtyBits.
 constexpr tcflag_t kPtyBits = PARODD | CMSPAR | CSTOPB;
-
-// Field by field, so that a difference names what the tool left changed.
-void expect_same_termios(const termios& got, const termios& want) {
-    EXPECT_EQ(got.c_iflag, want.c_iflag) << "input modes";
-    EXPECT_EQ(got.c_oflag, want.c_oflag) << "output modes";
-    EXPECT_EQ(got.c_cflag, want.c_cflag) << "control modes";
-    EXPECT_EQ(got.c_lflag, want.c_lflag) << "local modes";
-    EXPECT_EQ(got.c_line, want.c_line) << "line discipline";
-    for (size_t i = 0; i < NCCS; ++i) EXPECT_EQ(got.c_cc[i], want.c_cc[i]) << "c_cc[" << i << "]";
-    EXPECT_EQ(cfgetispeed(&got), cfgetispeed(&want)) << "input speed";
-    EXPECT_EQ(cfgetospeed(&got), cfgetospeed(&want)) << "output speed";
-}
 
 class PosixSerialTest : public ::testing::Test {
   protected:
@@ -195,7 +184,7 @@ TEST_F(PosixSerialTest, OpenAppliesRawModeTimeoutsAndSettings) {
         EXPECT_EQ(t.c_cc[VTIME], 0);
 
         dev.close();  // the whole line back as it was found
-        expect_same_termios(attrs(), before);
+        test::expect_same_termios(attrs(), before);
     }
 }
 
@@ -229,7 +218,10 @@ TEST_F(PosixSerialTest, FailedOpensNameTheCause) {
     ASSERT_TRUE(map_.add_override("COM5=/nonexistent-dev/ttyUSB9"));
     ASSERT_TRUE(map_.add_override("COM6=" + plain));
     ASSERT_TRUE(map_.add_override("COM7=" + locked));
+    const std::string directory = lock_dir_.dir.string();
+    ASSERT_TRUE(map_.add_override("COM8=" + directory));
     const std::pair<int, std::string> cases[] = {
+        {8, "COM8 (" + directory + "): not a serial device"},
         {4, "COM4: no such device"},
         {0, "COM0: no such device"},
         {5, "COM5 (/nonexistent-dev/ttyUSB9): no such device"},
