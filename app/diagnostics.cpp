@@ -30,6 +30,7 @@ enum Key {
     kKeptFor,
     kLastSeen,
     kSkipped,
+    kCopyAccount,
     kKeys
 };
 
@@ -67,6 +68,7 @@ constexpr std::array<Row, kKeys> kTexts = {{
     {"kept for", "保留给", "保留給"},
     {"last seen", "上次所见", "上次所見"},
     {"skipped", "已略过", "已略過"},
+    {"Copy scan account", "复制扫描记录", "複製掃描記錄"},
 }};
 
 std::string T(Key key, int language) {
@@ -249,6 +251,10 @@ std::string DescribeLink(int port, const link::ComMap& map, int language) {
     if (!e->info.by_id.empty() && !e->info.names_formed) text += ", by-id " + e->info.by_id;
     if (e->state == State::kPinned) text += " (" + T(kPinned, language) + ")";
     return text;
+}
+
+std::string CopyScanAccountCaption(int language) {
+    return T(kCopyAccount, language);
 }
 
 }  // namespace torvik::app

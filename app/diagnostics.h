@@ -50,4 +50,8 @@ std::string DescribeLink(int port, const std::string& device, int language = 0);
 // /dev/ttyUSB0)".
 std::string DescribeLink(int port, const link::ComMap& map, int language = 0);
 
+// The entry of the status panel's context menu that copies the scan
+// account, in the language in force.
+std::string CopyScanAccountCaption(int language);
+
 }  // namespace torvik::app

@@ -5,11 +5,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGlyphRun>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRawFont>
 #include <QScrollBar>
@@ -424,6 +427,106 @@ TEST_F(WindowTest, EnterPressesTheFocusedButtonOrElseScan) {
     QTest::keyClick(w("btnGB"), Qt::Key_Return);
     EXPECT_EQ(form.state.language, 1);
     EXPECT_EQ(form.pnMsg.caption(), "请先扫描读卡机!");
+}
+
+// How the technician asks for a context menu: a right click on a widget
+// (what the platform sends for it), the context-menu key on the focused
+// widget (likewise), or Shift+F10 typed there.
+enum class Ask { RightClick, MenuKey, ShiftF10 };
+
+void ask_for_menu(QWidget* target, Ask how) {
+    const QPoint at = target->rect().center();
+    switch (how) {
+        case Ask::RightClick: {
+            QContextMenuEvent e(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+            QApplication::sendEvent(target, &e);
+            break;
+        }
+        case Ask::MenuKey: {
+            target->setFocus();
+            QContextMenuEvent e(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+            QApplication::sendEvent(target, &e);
+            break;
+        }
+        case Ask::ShiftF10:
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_F10, Qt::ShiftModifier);
+            break;
+    }
+}
+
+// The menu that opened, closed again; nullptr when none opened.
+QMenu* open_menu() {
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+TEST_F(WindowTest, ScanAccountIsCopiedFromTheStatusPanelsMenu) {
+    // Written in Chinese: the tooltip and the clipboard show the characters,
+    // not their bytes.
+    const std::string account =
+        "扫描尝试了:\nCOM1 (/dev/ttyUSB0) 使用 9600,n,8,1: 乱码 (最先收到的字节: 0A 7F)";
+    form.pnMsg.set_hint(account);
+    ASSERT_EQ(w("pnMsg")->toolTip().toStdString(), account);
+    EXPECT_EQ(w("pnMsg")->toolTip().size(), QString::fromUtf8(account.c_str()).size());
+    const struct {
+        const char* target;
+        Ask how;
+        const char* language_button;
+        const char* entry;
+    } rows[] = {
+        {"pnMsg", Ask::RightClick, "btnEng", "Copy scan account"},
+        {"btnScan", Ask::MenuKey, "btnEng", "Copy scan account"},
+        {"btnScan", Ask::ShiftF10, "btnEng", "Copy scan account"},
+        {"chkLock", Ask::ShiftF10, "btnEng", "Copy scan account"},
+        {"pnMsg", Ask::RightClick, "btnGB", "复制扫描记录"},
+        {"btnReadCard", Ask::MenuKey, "btnBIG5", "複製掃描記錄"},
+        {"btnExit", Ask::ShiftF10, "btnBIG5", "複製掃描記錄"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.target) + " " + std::to_string(static_cast<int>(r.how)) + " " +
+                     r.language_button);
+        w<QPushButton>(r.language_button)->click();
+        QCoreApplication::processEvents();
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        ask_for_menu(w(r.target), r.how);
+        QMenu* menu = open_menu();
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(menu->actions().size(), 1);
+        QAction* copy = menu->actions().front();
+        EXPECT_EQ(copy->text().toStdString(), r.entry);
+        EXPECT_TRUE(copy->isEnabled());
+        copy->trigger();
+        menu->close();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), account);
+        EXPECT_EQ(open_menu(), nullptr);
+    }
+    // The window's texts stay as they were.
+    EXPECT_EQ(w<QLabel>("pnMsg")->text().toStdString(), form.pnMsg.caption());
+}
+
+TEST_F(WindowTest, ScanAccountMenuOnlyWhereAskedAndEmptyBeforeAScan) {
+    // A right click on a button opens nothing.
+    ask_for_menu(w("btnScan"), Ask::RightClick);
+    EXPECT_EQ(open_menu(), nullptr);
+    // Before any scan there is no account: the entry is there but greyed,
+    // and the clipboard keeps what it had.
+    QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+    ask_for_menu(w("pnMsg"), Ask::RightClick);
+    QMenu* menu = open_menu();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
+    menu->actions().front()->trigger();
+    menu->close();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "kept");
+    // An edit keeps its own menu for the context-menu key.
+    auto* edit = w<QLineEdit>("edDoor");
+    ask_for_menu(edit, Ask::MenuKey);
+    if (QMenu* own = open_menu()) {
+        EXPECT_NE(own->objectName(), QStringLiteral("mnuScanAccount"));
+        own->close();
+    }
 }
 
 TEST_F(WindowTest, BusyWindowSwallowsInputWithoutGreyingOut) {
