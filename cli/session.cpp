@@ -13,8 +13,10 @@ constexpr const char* kInterfaceNames[] = {"wiegand", "rs485"};
 constexpr const char* kWiegandNames[] = {"W26", "W34", "W42"};
 constexpr const char* kRs485Names[] = {"R24", "R32", "R40"};
 constexpr const char* kCardTypeNames[] = {"em", "keldo", "security"};
-// Consecutive slots whose read fails before a backup takes the reader for gone.
-constexpr int kBackupGiveUpAfter = 3;
+// Consecutive slots whose read fails before a backup takes the reader for
+// gone. A reader that answers but misses a reply now and then fails a slot
+// here and there, never ten in a row.
+constexpr int kBackupGiveUpAfter = 10;
 
 const char* ResultName(Result r) {
     switch (r) {
@@ -304,6 +306,7 @@ Result Session::Backup(const Command& c, bool single) {
     slots_total_ = static_cast<int>(slots.size());
     slots_done_ = 0;
     int empty = 0, failed = 0, consecutive_failures = 0;
+    std::string failed_slots;  // for a second run with --slots
     bool stopped = false, gone = false;
     Result worst = Result::Ok;
     Report slot_report;
@@ -331,6 +334,7 @@ Result Session::Backup(const Command& c, bool single) {
             if (entry.status == SlotStatus::Empty) ++empty;
         } else {
             entry.status = SlotStatus::Failed;
+            failed_slots += (failed_slots.empty() ? "" : ",") + std::to_string(slot);
             ++failed;
             worst = Result::Failed;
         }
@@ -373,7 +377,10 @@ Result Session::Backup(const Command& c, bool single) {
         r.text = std::to_string(read) + " of " + std::to_string(slots.size()) + " slots read (" +
                  std::to_string(empty) + " empty, " + std::to_string(failed) + " failed)";
         if (stopped) r.text += "; stopped by request";
-        if (gone) r.text += "; the reader stopped answering";
+        if (gone && worst != Result::NotFound)
+            r.text += "; " + std::to_string(kBackupGiveUpAfter) +
+                      " slots in a row failed, the rest was not tried";
+        if (!failed_slots.empty()) r.text += "; failed slots: " + failed_slots;
         if (saved) {
             r.text += " into " + c.file;
         } else {

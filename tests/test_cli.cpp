@@ -38,12 +38,13 @@ void Prepare(Harness& h) {
 }
 
 CliRun RunCli(Harness& h, const std::vector<std::string>& args,
-              const volatile std::sig_atomic_t* stop = nullptr) {
+              const volatile std::sig_atomic_t* stop = nullptr, bool progress = false) {
     const cli::Invocation inv = cli::ParseCommandLine(args);
     std::ostringstream out, err;
     cli::SessionOptions options;
     options.json = inv.json;
     options.stop_requests = stop;
+    options.progress = progress;
     options.errors_shown = [&h] { return static_cast<int>(h.errors.shown.size()); };
     cli::Session session(h.form, out, err, std::move(options));
     h.pump.every = [&session] { session.Poll(); };
@@ -609,6 +610,88 @@ TEST(CliRead, StopRequestEndsTheReadingAsItsButtonWould) {
     EXPECT_EQ(objects[1].member("outcome")->text, "ok");
     EXPECT_FALSE(h.form.state.reading);
     EXPECT_EQ(h.beep_tones().back(), app::kHighBeepHz);  // the normal end of a reading
+}
+
+TEST(CliTemplates, BackupRecordsFailedSlotsAndGivesUpAfterTenInARow) {
+    TempDir dir;
+    const std::string file = (dir.dir / "b.json").string();
+    Harness h;
+    Prepare(h);
+    h.reader.faults.refuse = {"I00P000002", "I00P00002"};  // slots 2 and 20 to 29 never answer
+    const CliRun run = RunCli(h, {"--json", "backup", file, "--slots", "1-3,20-40"});
+    EXPECT_EQ(run.status, cli::kExitFailed);
+    std::string error;
+    const auto saved = cli::LoadTemplateFile(file, error);
+    ASSERT_TRUE(saved) << error;
+    EXPECT_FALSE(saved->complete);
+    ASSERT_EQ(saved->slots.size(), 13u);  // 1, 2, 3 and ten failed from 20
+    EXPECT_EQ(saved->find(1)->status, cli::SlotStatus::Ok);
+    EXPECT_EQ(saved->find(2)->status, cli::SlotStatus::Failed);
+    EXPECT_EQ(saved->find(3)->status, cli::SlotStatus::Ok);
+    EXPECT_EQ(saved->find(29)->status, cli::SlotStatus::Failed);
+    EXPECT_EQ(saved->find(30), nullptr);
+    const auto objects = JsonLines(run.out);
+    EXPECT_NE(objects.back().member("text")->text.find("failed slots: 2,20,21"), std::string::npos)
+        << run.out;
+
+    // Restoring the file writes the good slots and skips the failed ones.
+    Harness b;
+    Prepare(b);
+    const CliRun restore = RunCli(b, {"restore", file});
+    EXPECT_EQ(restore.status, cli::kExitOk) << restore.out;
+    EXPECT_EQ(b.reader.templates.size(), 2u);
+}
+
+TEST(CliProgress, ProgressLineOnlyOnATerminal) {
+    TempDir dir;
+    const std::string file = (dir.dir / "b.json").string();
+    Harness h;
+    Prepare(h);
+    CliRun run = RunCli(h, {"backup", file, "--slots", "1-2"}, nullptr, true);
+    EXPECT_NE(run.err.find("backup: slot 2, 1 of 2 done"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.substr(run.err.size() - 4), "\r\033[K");  // cleared at the end
+    EXPECT_EQ(run.out.find('\033'), std::string::npos);
+
+    Harness d;
+    Prepare(d);
+    run = RunCli(d, {"factory-default"}, nullptr, true);
+    EXPECT_EQ(run.status, cli::kExitOk) << run.out;
+    EXPECT_NE(run.err.find("factory-default: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(" polls, "), std::string::npos) << run.err;
+
+    Harness quiet;
+    Prepare(quiet);
+    run = RunCli(quiet, {"backup", file, "--slots", "1-2"});
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(CliTiming, FiftySlotBackupTakesExactlyTheWindowsTime) {
+    TempDir dir;
+    const std::string file = (dir.dir / "fifty.json").string();
+    Harness window;
+    Prepare(window);
+    window.form.press(window.form.btnScan);
+    const uint64_t scan_us = window.clock.now_us();
+    for (int slot = 1; slot <= 50; ++slot) {
+        window.form.user_set_position(window.form.sbFingerNo, slot);
+        window.form.press(window.form.btnGetTemplate);
+    }
+    const uint64_t window_us = window.clock.now_us();
+
+    Harness h;
+    Prepare(h);
+    const CliRun run = RunCli(h, {"backup", file, "--slots", "1-50"});
+    ASSERT_EQ(run.status, cli::kExitOk) << run.err;
+    EXPECT_EQ(h.clock.now_us(), window_us);  // torvikctl adds no wait of its own
+
+    // Per slot the fixed waits are 2400 ms and the outcome beep 300 ms; the
+    // rest is the wire at 19200,e.
+    const uint64_t backup_us = window_us - scan_us;
+    const uint64_t waits_us = 50 * (2400 + 300) * 1000ull;
+    std::printf("50-slot backup: %.1f s (virtual clock), mandated waits %.1f s\n", backup_us / 1e6,
+                waits_us / 1e6);
+    EXPECT_GE(backup_us, waits_us);
+    EXPECT_LT(backup_us, waits_us + 50 * 600'000ull);
 }
 
 TEST(CliText, TerminalTextsAreUtf8) {
