@@ -208,8 +208,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         } else if (c.name == "backup" || c.name == "restore") {
             need(1);
             c.file = positional[0];
-            if (c.to_slot && c.slots.size() != 1)
-                throw UsageError("restore: --to-slot needs --slots with exactly one slot");
+            if (c.to_slot && c.slots.size() > 1)
+                throw UsageError("restore: --to-slot moves one slot; --slots names more");
         } else if (c.name == "door-time" || c.name == "alarm-time") {
             need(1);
             c.number =

@@ -617,6 +617,9 @@ int Session::Run(const std::vector<Command>& commands) {
                 if (!file->find(c.number) && file->slots.size() != 1)
                     error = c.file + ": holds no slot " + std::to_string(c.number) +
                             " and more than one other";
+            } else if (c.to_slot && c.slots.empty() && file->slots.size() != 1) {
+                error = c.file + ": holds " + std::to_string(file->slots.size()) +
+                        " slots; --to-slot needs one chosen with --slots";
             } else {
                 for (int slot : c.slots)
                     if (!file->find(slot)) {

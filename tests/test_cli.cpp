@@ -349,7 +349,6 @@ TEST(CliStatus, UsageErrorsAreRefusedBeforeAnything) {
         {"read", "--seconds", "nan"},
         {"backup", "f.json", "--slots", "5-3"},
         {"backup", "f.json", "--slots", "1,,2"},
-        {"restore", "f.json", "--to-slot", "3"},
         {"restore", "f.json", "--slots", "1-2", "--to-slot", "3"},
         {"door-time", "10000"},
         {"scan", "--encoded"},
@@ -610,6 +609,27 @@ TEST(CliRead, StopRequestEndsTheReadingAsItsButtonWould) {
     EXPECT_EQ(objects[1].member("outcome")->text, "ok");
     EXPECT_FALSE(h.form.state.reading);
     EXPECT_EQ(h.beep_tones().back(), app::kHighBeepHz);  // the normal end of a reading
+}
+
+TEST(CliTemplates, ToSlotTakesTheOnlySlotOrNeedsOneChosen) {
+    TempDir dir;
+    const std::string one = (dir.dir / "one.json").string();
+    const std::string two = (dir.dir / "two.json").string();
+    std::string error;
+    ASSERT_TRUE(cli::SaveTemplateFile(one, FileOf({{5, HighBytePieces(5)}}), error));
+    ASSERT_TRUE(cli::SaveTemplateFile(two, FileOf({{5, HighBytePieces(5)}, {6, HighBytePieces(6)}}),
+                                      error));
+    Harness h;
+    Prepare(h);
+    EXPECT_EQ(RunCli(h, {"restore", one, "--to-slot", "77"}).status, cli::kExitOk);
+    EXPECT_EQ(h.reader.templates[77], HighBytePieces(5));
+
+    Harness refused;
+    Prepare(refused);
+    const CliRun run = RunCli(refused, {"restore", two, "--to-slot", "77"});
+    EXPECT_EQ(run.status, cli::kExitFailed);
+    EXPECT_NE(run.out.find("holds 2 slots"), std::string::npos) << run.out;
+    EXPECT_TRUE(refused.line.frames.empty());
 }
 
 TEST(CliTemplates, BackupRecordsFailedSlotsAndGivesUpAfterTenInARow) {
