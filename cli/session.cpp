@@ -361,19 +361,22 @@ Result Session::Backup(const Command& c, bool single) {
     r.operation = operation;
     r.result = stopped || (gone && worst == Result::Ok) ? Result::Failed : worst;
     std::string error;
-    const bool saved =
-        !file.slots.empty() || !single ? SaveTemplateFile(c.file, file, error) : false;
+    // A run that read nothing leaves a file of the same name (an earlier
+    // backup, perhaps the only one) as it is.
+    const size_t read_slots = file.slots.size() - static_cast<size_t>(failed);
+    if (read_slots == 0) error = c.file + " not written, no slot was read";
+    const bool saved = read_slots > 0 && SaveTemplateFile(c.file, file, error);
     if (single) {
         r.text = slot_report.text;
-        if (r.result == Result::Ok && !saved) {
-            r.result = Result::Failed;
-            r.text = error;
+        if (!saved) {
+            if (r.result == Result::Ok) r.result = Result::Failed;
+            r.text += (r.text.empty() ? "" : "; ") + error;
         }
         if (!file.slots.empty() && file.slots[0].status != SlotStatus::Failed)
             r.fields.emplace_back("template", JsonPieces(file.slots[0].pieces));
         r.fields.emplace_back("slot", std::to_string(c.number));
     } else {
-        const size_t read = file.slots.size() - static_cast<size_t>(failed);
+        const size_t read = read_slots;
         r.text = std::to_string(read) + " of " + std::to_string(slots.size()) + " slots read (" +
                  std::to_string(empty) + " empty, " + std::to_string(failed) + " failed)";
         if (stopped) r.text += "; stopped by request";

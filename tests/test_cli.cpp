@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 
 #include "cli/command_line.h"
@@ -630,6 +631,27 @@ TEST(CliTemplates, ToSlotTakesTheOnlySlotOrNeedsOneChosen) {
     EXPECT_EQ(run.status, cli::kExitFailed);
     EXPECT_NE(run.out.find("holds 2 slots"), std::string::npos) << run.out;
     EXPECT_TRUE(refused.line.frames.empty());
+}
+
+TEST(CliTemplates, ARunThatReadsNothingLeavesAnEarlierFileAlone) {
+    TempDir dir;
+    const std::string file = (dir.dir / "door3.json").string();
+    std::ofstream(file) << "an earlier backup";
+    const std::vector<std::vector<std::string>> runs = {
+        {"backup", file, "--slots", "1-2"},
+        {"template-get", "1", file},
+    };
+    for (const auto& args : runs) {
+        Harness h;
+        Prepare(h);
+        h.reader.faults.refuse = {"I00P"};
+        const CliRun run = RunCli(h, args);
+        EXPECT_EQ(run.status, cli::kExitFailed) << run.out;
+        std::ifstream in(file);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, "an earlier backup");
+        EXPECT_NE(run.out.find("not written"), std::string::npos) << run.out;
+    }
 }
 
 TEST(CliTemplates, BackupRecordsFailedSlotsAndGivesUpAfterTenInARow) {
