@@ -9,15 +9,26 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/alsa_beeper.h"
 #include "app/file_settings_store.h"
 #include "app/settings.h"
+#include "app/startup.h"
+#include "app/window_model.h"
 #include "cli/command_line.h"
 #include "cli/template_file.h"
+#include "link/clock.h"
+#include "link/com_map.h"
+#include "link/posix_serial.h"
+#include "ops/operations.h"
+#include "tests/harness.h"
 #include "tests/scratch_dir.h"
 #include "tests/sim_process.h"
+#include "tests/wall_pump.h"
 
 namespace torvik::test {
 namespace {
@@ -219,6 +230,90 @@ TEST(CliPty, InterruptDuringBackupStopsBetweenSlotsAndKeepsTheFile) {
     for (const auto& s : saved->slots) EXPECT_EQ(s.status, cli::SlotStatus::Ok) << s.slot;
     // No temporary file of the backup was left behind.
     for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+// The frames sent, as trace lines without their time.
+std::vector<std::string> SentLines(std::istream& trace) {
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(trace, line);) {
+        const size_t at = line.find(" ms > ");
+        if (at != std::string::npos) lines.push_back(line.substr(at + 4));
+    }
+    return lines;
+}
+
+TEST(CliPty, FramesOverThePtyAreTheWindowsFrames) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::function<void(app::TfrmModule&)> window;
+    };
+    const std::vector<Case> cases = {
+        {"set-id",
+         {"set-id", "9"},
+         [](app::TfrmModule& f) {
+             f.user_set_position(f.sbID, 9);
+             f.press(f.btnID);
+         }},
+        {"set-mode",
+         {"set-mode", "rs485", "W42", "R24"},
+         [](app::TfrmModule& f) {
+             f.user_set_index(f.cmbMode, 1);
+             f.user_set_index(f.cmbWiegand, 2);
+             f.user_set_index(f.cmbRS485, 0);
+             f.press(f.btnMode);
+         }},
+        {"template-get",
+         {"template-get", "4", "t.json"},
+         [](app::TfrmModule& f) {
+             f.user_set_position(f.sbFingerNo, 4);
+             f.press(f.btnGetTemplate);
+         }},
+        {"raw",
+         {"raw", "XY"},
+         [](app::TfrmModule& f) {
+             f.user_set_text(f.edCRCmd, "XY");
+             f.press(f.btnCRCmd);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        StoreFastLink(dir);
+        SimProcess sim(kFast);
+        ASSERT_FALSE(sim.path().empty());
+        const std::string trace = (dir.dir / "trace.log").string();
+        std::vector<std::string> args = {"--trace=" + trace};
+        for (const auto& a : c.args) args.push_back(a == "t.json" ? (dir.dir / a).string() : a);
+        const CtlResult r = RunCtl(dir, sim.path(), args);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        std::ifstream trace_in(trace);
+        const std::vector<std::string> cli_lines = SentLines(trace_in);
+
+        // The window model on the same line, the same settings, the real clock.
+        link::ComMap map((dir.dir / "dev").string(), (dir.dir / "sys").string());
+        ASSERT_TRUE(map.add_override("COM1=" + sim.path()));
+        link::MonotonicClock clock;
+        link::PosixSerialDevice serial(map);
+        WallPump pump;
+        app::SilentBeeper beeper(clock);
+        TestCursor cursor;
+        TestErrors errors;
+        app::FileSettingsStore store((dir.dir / "settings.reg").string());
+        app::TfrmModule form(app::Services{serial, clock, pump, beeper, cursor, errors, store});
+        ops::BindOperations(form);
+        std::ostringstream window_trace;
+        form.link.set_trace([&window_trace](char direction, std::string_view bytes) {
+            window_trace << app::FormatFrameLine(0, direction, bytes) << "\n";
+        });
+        form.FormCreate();
+        form.FormShow();
+        form.press(form.btnScan);
+        c.window(form);
+        std::istringstream window_in(window_trace.str());
+        EXPECT_EQ(cli_lines, SentLines(window_in));
+        EXPECT_GE(cli_lines.size(), 4u);  // the scan and at least one command
+    }
 }
 
 TEST(CliPty, ReadByCountOverTheRealLine) {
