@@ -6,6 +6,13 @@
 
 #include "cli/text.h"
 
+// The port-safety registry, where this tree has it: what a hard end of the
+// program must give back (the open port's state, children, temporary files).
+#if __has_include("link/exit_cleanup.h")
+#include "link/exit_cleanup.h"
+#define TORVIK_CLI_EXIT_CLEANUP 1
+#endif
+
 namespace torvik::cli {
 
 volatile std::sig_atomic_t g_stop_requests = 0;
@@ -45,8 +52,12 @@ namespace {
 
 void OnStopSignal(int signal) {
     if (g_stop_requests > 0) {
-        // A second request: the technician wants out now. The kernel closes
-        // the port; the default action ends the process with the signal.
+        // A second request: the technician wants out now. What is still
+        // registered is given back, then the default action ends the
+        // process with the signal.
+#ifdef TORVIK_CLI_EXIT_CLEANUP
+        link::RunExitCleanup();
+#endif
         std::signal(signal, SIG_DFL);
         ::raise(signal);
         return;
@@ -57,11 +68,19 @@ void OnStopSignal(int signal) {
 }  // namespace
 
 void InstallStopSignals() {
+#ifdef TORVIK_CLI_EXIT_CLEANUP
+    link::InstallExitCleanup();  // exit() and the signals we leave alone
+#endif
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored when we were started (nohup) stays ignored.
+        struct sigaction old {};
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(s, &action, nullptr);
+    }
 }
 
 }  // namespace torvik::cli

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -314,6 +315,29 @@ TEST(CliPty, FramesOverThePtyAreTheWindowsFrames) {
         EXPECT_EQ(cli_lines, SentLines(window_in));
         EXPECT_GE(cli_lines.size(), 4u);  // the scan and at least one command
     }
+}
+
+TEST(CliPty, SecondInterruptEndsTheProgramAtOnce) {
+    TempDir dir;
+    StoreFastLink(dir);
+    SimProcess sim(kFast);
+    const std::string file = (dir.dir / "b.json").string();
+    Ctl c = Spawn(dir, sim.path(), {"backup", file, "--slots", "1-20"});
+    std::string out;
+    char ch = 0;
+    while (out.find("slot 1: read\n") == std::string::npos && ::read(c.out, &ch, 1) == 1) out += ch;
+    kill(c.pid, SIGINT);
+    // The second request once the first has been taken (two signals sent at
+    // once may arrive as one).
+    std::string err;
+    while (err.find("stopping after this slot") == std::string::npos && ::read(c.err, &ch, 1) == 1)
+        err += ch;
+    ASSERT_NE(err.find("stopping after this slot"), std::string::npos) << err;
+    kill(c.pid, SIGINT);
+    const CtlResult r = Finish(c, out);
+    EXPECT_EQ(r.status, 128 + SIGINT) << r.out << r.err;
+    EXPECT_FALSE(std::filesystem::exists(file));
+    for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
 }
 
 TEST(CliPty, ReadByCountOverTheRealLine) {
