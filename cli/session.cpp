@@ -479,6 +479,8 @@ Result Session::Restore(const Command& c, const TemplateFile& file, bool single)
         if (stopped) r.text += "; stopped by request";
     }
     if (stopped && r.result == Result::Ok) r.result = Result::Failed;
+    // A single template that is not there to write is not a success.
+    if (single && written == 0 && r.result == Result::Ok) r.result = Result::Failed;
     r.fields.emplace_back("slots_written", std::to_string(written));
     r.fields.emplace_back("skipped", std::to_string(skipped));
     r.fields.emplace_back("file", JsonQuote(ForTerminal(c.file)));

@@ -440,6 +440,8 @@ TEST(CliTemplates, EmptySlotIsRecordedAndSkippedAtRestore) {
     for (const auto& f : b.line.frames)
         EXPECT_NE(f.payload.rfind("I00P000004", 0), 0u) << "slot 4 was written: " << f.payload;
     EXPECT_EQ(b.reader.templates[5], a.reader.templates[5]);
+    // One empty template is nothing to write.
+    EXPECT_EQ(RunCli(b, {"template-put", "4", file}).status, cli::kExitFailed);
 }
 
 struct Damage {
@@ -734,16 +736,6 @@ TEST(CliTiming, FiftySlotBackupTakesExactlyTheWindowsTime) {
                 waits_us / 1e6);
     EXPECT_GE(backup_us, waits_us);
     EXPECT_LT(backup_us, waits_us + 50 * 600'000ull);
-}
-
-TEST(CliText, TerminalTextsAreUtf8) {
-    EXPECT_EQ(cli::Latin1ToUtf8("a\xE9\xFF"), "a\xC3\xA9\xC3\xBF");
-    EXPECT_EQ(cli::Utf8ToLatin1("a\xC3\xA9\xC3\xBF"), "a\xE9\xFF");
-    EXPECT_FALSE(cli::Utf8ToLatin1("\xE2\x82\xAC"));  // U+20AC has no Latin-1 byte
-    EXPECT_FALSE(cli::Utf8ToLatin1("\xC3"));
-    EXPECT_EQ(cli::ForTerminal("設定"), "設定");
-    EXPECT_EQ(cli::ForTerminal("S/N : \xE9"), "S/N : \xC3\xA9");
-    EXPECT_EQ(cli::WithoutMnemonic("Set &BaudRate Ok && more"), "Set BaudRate Ok & more");
 }
 
 }  // namespace
