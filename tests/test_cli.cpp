@@ -453,8 +453,11 @@ struct Damage {
 TEST(CliTemplates, DamagedFileIsRefusedBeforeAnythingIsSent) {
     TempDir dir;
     const std::string file = (dir.dir / "t.json").string();
+    // Whole pieces of 256 characters, as the reader takes them; slot 7's
+    // second piece begins with "DEF".
+    const std::string p1(256, 'A'), p2 = "DEF" + std::string(253, 'E'), p3(256, 'G');
     const std::string good =
-        cli::FormatTemplateFile(FileOf({{1, HighBytePieces(1)}, {7, {"ABC", "DEF", "GHI"}}}));
+        cli::FormatTemplateFile(FileOf({{1, HighBytePieces(1)}, {7, {p1, p2, p3}}}));
     const auto replace = [](std::string from, std::string to) {
         return [from, to](std::string& text) {
             const size_t at = text.find(from);
@@ -463,11 +466,11 @@ TEST(CliTemplates, DamagedFileIsRefusedBeforeAnythingIsSent) {
         };
     };
     const std::vector<Damage> damages = {
-        {"piece changed", replace("\"DEF\"", "\"DEX\""), "slot 7"},
+        {"piece changed", replace("\"DEF", "\"DEX"), "slot 7"},
         {"checksum changed", [](std::string& t) { t[t.rfind("\"crc32\": \"") + 10] ^= 1; },
          "slot 7"},
-        {"piece missing", replace("\"DEF\",", ""), "slot 7"},
-        {"character above U+00FF", replace("\"DEF\"", "\"DE\\u0100\""), "slot 7"},
+        {"piece missing", replace("\"" + p2 + "\",", ""), "slot 7"},
+        {"character above U+00FF", replace("\"DEF", "\"DE\\u0100"), "slot 7"},
         {"slot twice", replace("\"slot\": 7", "\"slot\": 1"), "slot 1"},
         {"slot number out of range", replace("\"slot\": 7", "\"slot\": 1001"), "slot number"},
         {"cut short", [](std::string& t) { t.resize(t.size() / 2); }, "not a template file"},

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -79,6 +80,9 @@ Ctl Spawn(const TempDir& dir, const std::string& reader_pty, std::vector<std::st
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
+        // As from a terminal: a runner started in the background may hand
+        // down SIGINT ignored, which torvikctl would keep ignoring.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
         std::vector<char*> argv;
         for (auto& a : full) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -326,6 +330,9 @@ TEST(CliPty, SecondInterruptEndsTheProgramAtOnce) {
     std::string out;
     char ch = 0;
     while (out.find("slot 1: read\n") == std::string::npos && ::read(c.out, &ch, 1) == 1) out += ch;
+    // Into slot 2's 2-second wait before its first piece, so that the
+    // request is taken inside the slot.
+    ::usleep(500 * 1000);
     kill(c.pid, SIGINT);
     // The second request once the first has been taken (two signals sent at
     // once may arrive as one).
