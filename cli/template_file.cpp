@@ -248,16 +248,18 @@ std::optional<TemplateFile> LoadTemplateFile(const std::string& path, std::strin
     }
     // A template file of every slot is well below a megabyte; anything far
     // larger is not one.
-    constexpr std::streamsize kMaxBytes = 16 << 20;
-    std::string text(static_cast<size_t>(kMaxBytes) + 1, '\0');
-    in.read(text.data(), kMaxBytes + 1);
+    constexpr size_t kMaxBytes = 16 << 20;
+    std::string text;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxBytes) {
+            error = path + ": too large for a template file";
+            return std::nullopt;
+        }
+    }
     if (in.bad()) {
         error = path + ": cannot be read";
-        return std::nullopt;
-    }
-    text.resize(static_cast<size_t>(in.gcount()));
-    if (text.size() > static_cast<size_t>(kMaxBytes)) {
-        error = path + ": too large for a template file";
         return std::nullopt;
     }
     std::string why;
