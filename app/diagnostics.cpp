@@ -55,7 +55,8 @@ std::string SettingsOf(const std::vector<const PortAttempt*>& run) {
 }  // namespace
 
 std::string DescribeScan(const std::vector<PortAttempt>& attempts,
-                         const std::vector<std::string>& present_devices) {
+                         const std::vector<std::string>& present_devices,
+                         const std::vector<std::pair<std::string, std::string>>& skipped_devices) {
     std::string text = attempts.empty() ? "" : "The scan tried:";
     bool any_opened = false;
     for (size_t i = 0; i < attempts.size();) {
@@ -88,6 +89,10 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
         }
         if (!text.empty()) text += '\n';
         text += line;
+    }
+    for (const auto& [device, reason] : skipped_devices) {
+        if (!text.empty()) text += '\n';
+        text += device + ": skipped: " + reason;
     }
     if (present_devices.empty() && !any_opened) {
         if (!text.empty()) text += '\n';

@@ -3,6 +3,7 @@
 // stands for. Never shown in a caption; the window's texts stay as they are.
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/window_model.h"
@@ -17,9 +18,12 @@ namespace torvik::app {
 // Consecutive openings of one port with the same outcome share a line, as
 // do consecutive ports without a device that failed alike. When no serial
 // device exists (`present_devices` is empty and nothing opened), a hint on
-// the adapter and brltty follows.
-std::string DescribeScan(const std::vector<PortAttempt>& attempts,
-                         const std::vector<std::string>& present_devices);
+// the adapter and brltty follows. Serial devices the system uses, which
+// have no COM number, follow the ports tried, one line each:
+//   "/dev/ttyS0: skipped: system console"
+std::string DescribeScan(
+    const std::vector<PortAttempt>& attempts, const std::vector<std::string>& present_devices,
+    const std::vector<std::pair<std::string, std::string>>& skipped_devices = {});
 
 // The device behind the stored COM number: "COM3 = /dev/ttyUSB0", "COM3: no
 // device", or "no COM port yet" before any scan found the reader.

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/file_settings_store.h"
+#include "link/exit_cleanup.h"
 
 namespace torvik::app {
 
@@ -61,8 +62,12 @@ OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& optio
             return OptionParse::kError;
         }
         options.settings_path = value;
-    } else if (!map.add_override(value)) {
-        error = std::string("bad --port value ") + value + " (expected COMn=PATH, n from 1 to 16)";
+    } else if (std::string why; !map.add_override(value, &why)) {
+        // A console or a login terminal is refused with what the system uses it for.
+        error = link::ComMap::pin_well_formed(value)
+                    ? std::string("--port ") + value + " refused: " + why
+                    : std::string("bad --port value ") + value +
+                          " (expected COMn=PATH, n from 1 to 16)";
         return OptionParse::kError;
     }
     return OptionParse::kTaken;
@@ -89,6 +94,7 @@ TemporaryDirectory::TemporaryDirectory(const std::string& prefix) {
                                  std::string(std::strerror(errno)));
     }
     path_ = pattern;
+    link::RegisterTempPath(path_, true);  // removed on a kill too
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
@@ -103,6 +109,7 @@ TemporaryDirectory::~TemporaryDirectory() {
         ::closedir(dir);
     }
     ::rmdir(path_.c_str());
+    link::ClearTempPath(path_);
 }
 
 // ---- simulated reader ----
@@ -145,6 +152,7 @@ std::string SimulatedReader::Start(const std::string& program,
     ::close(pipe_fds[1]);
     pid_ = pid;
     out_ = pipe_fds[0];
+    link::RegisterChild(pid_);  // ended on a kill too
 
     std::string line;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -187,6 +195,7 @@ void SimulatedReader::Stop() {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        link::ClearChild(pid_);
         pid_ = -1;
     }
     if (out_ >= 0) {

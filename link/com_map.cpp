@@ -32,10 +32,15 @@ bool uart_present(const std::string& sys_root, const std::string& name) {
 
 }  // namespace
 
-ComMap::ComMap(std::string dev_root, std::string sys_root)
-    : dev_root_(std::move(dev_root)), sys_root_(std::move(sys_root)) {}
+ComMap::ComMap(std::string dev_root, std::string sys_root, std::string proc_root)
+    : dev_root_(std::move(dev_root)),
+      sys_root_(sys_root),
+      system_ports_(std::move(sys_root), std::move(proc_root)) {}
 
-bool ComMap::add_override(std::string_view text) {
+namespace {
+
+// "COMn=PATH" ("com" in any case) split into its number and path.
+bool parse_pin(std::string_view text, int& number, std::string& device) {
     if (text.size() < 3) return false;
     for (size_t i = 0; i < 3; ++i) {
         const char c = static_cast<char>(text[i] | 0x20);  // ASCII lower case
@@ -44,15 +49,56 @@ bool ComMap::add_override(std::string_view text) {
     text.remove_prefix(3);
     const size_t eq = text.find('=');
     if (eq == std::string_view::npos) return false;
+    if (!parse_number(text.substr(0, eq), number) || number < ComMap::kFirstPort ||
+        number > ComMap::kLastPort) {
+        return false;
+    }
+    device = std::string(text.substr(eq + 1));
+    return !device.empty();
+}
+
+}  // namespace
+
+bool ComMap::pin_well_formed(std::string_view text) {
     int number = 0;
-    if (!parse_number(text.substr(0, eq), number) || number < 1) return false;
-    const std::string_view device = text.substr(eq + 1);
-    if (device.empty()) return false;
-    overrides_[number] = std::string(device);
+    std::string device;
+    return parse_pin(text, number, device);
+}
+
+bool ComMap::add_override(std::string_view text, std::string* refusal) {
+    const auto refuse = [refusal](std::string why) {
+        if (refusal != nullptr) *refusal = std::move(why);
+        return false;
+    };
+    int number = 0;
+    std::string device;
+    if (!parse_pin(text, number, device)) {
+        return refuse("expected COMn=PATH with n from " + std::to_string(kFirstPort) + " to " +
+                      std::to_string(kLastPort));
+    }
+    if (std::string why = system_ports_.reason(device); !why.empty()) return refuse(why);
+    overrides_[number] = device;
+    if (refusal != nullptr) refusal->clear();
     return true;
 }
 
 std::vector<std::string> ComMap::present_devices() const {
+    const SystemPortsView system = system_ports_.look();
+    std::vector<std::string> paths = serial_devices();
+    std::erase_if(paths, [&system](const std::string& p) { return !system.reason(p).empty(); });
+    return paths;
+}
+
+std::vector<std::pair<std::string, std::string>> ComMap::skipped_devices() const {
+    const SystemPortsView system = system_ports_.look();
+    std::vector<std::pair<std::string, std::string>> skipped;
+    for (const std::string& path : serial_devices()) {
+        if (std::string why = system.reason(path); !why.empty()) skipped.emplace_back(path, why);
+    }
+    return skipped;
+}
+
+std::vector<std::string> ComMap::serial_devices() const {
     static constexpr std::array<std::string_view, 3> kGroups = {"ttyUSB", "ttyACM", "ttyS"};
     // (group, number, name): sorting the tuples gives COM order.
     std::vector<std::tuple<size_t, int, std::string>> found;

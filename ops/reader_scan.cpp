@@ -38,6 +38,8 @@ void btnScanClick(TfrmModule& f) {
     f.pnID.set_caption("__");
     f.ProcessMessages();
 
+    // Which ports belong to the system is looked up once for the whole scan.
+    link::ScanScope scope(f.svc.serial);
     bool found = false;
     f.state.reader_found = false;
     f.scan_record.clear();

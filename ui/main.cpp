@@ -28,6 +28,7 @@
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
+#include "link/exit_cleanup.h"
 #include "link/posix_serial.h"
 #include "ops/operations.h"
 #include "ui/main_window.h"
@@ -140,7 +141,8 @@ void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map,
     };
     form.on_scan_finished = [&form, &map, trace,
                              show_link](const std::vector<torvik::app::PortAttempt>& record) {
-        const std::string text = torvik::app::DescribeScan(record, map.present_devices());
+        const std::string text =
+            torvik::app::DescribeScan(record, map.present_devices(), map.skipped_devices());
         form.pnMsg.set_hint(text);
         if (trace != nullptr) trace->Line(text);
         show_link();
@@ -217,6 +219,9 @@ void run_screenshot_script(MainWindow& window, TfrmModule& form, const QString& 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a kill, Ctrl+C or a logout from now on gives back the
+    // port and removes what this run made.
+    torvik::link::InstallExitCleanup();
     torvik::link::ComMap com_map;
     Options options;
     if (const auto code = parse_options(argc, argv, options, com_map)) return *code;
