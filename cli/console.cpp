@@ -5,13 +5,7 @@
 #include <vector>
 
 #include "cli/text.h"
-
-// The port-safety registry, where this tree has it: what a hard end of the
-// program must give back (the open port's state, children, temporary files).
-#if __has_include("link/exit_cleanup.h")
 #include "link/exit_cleanup.h"
-#define TORVIK_CLI_EXIT_CLEANUP 1
-#endif
 
 namespace torvik::cli {
 
@@ -55,9 +49,7 @@ void OnStopSignal(int signal) {
         // A second request: the technician wants out now. What is still
         // registered is given back, then the default action ends the
         // process with the signal.
-#ifdef TORVIK_CLI_EXIT_CLEANUP
         link::RunExitCleanup();
-#endif
         std::signal(signal, SIG_DFL);
         ::raise(signal);
         return;
@@ -68,12 +60,11 @@ void OnStopSignal(int signal) {
 }  // namespace
 
 void InstallStopSignals() {
-#ifdef TORVIK_CLI_EXIT_CLEANUP
-    link::InstallExitCleanup();  // exit() and the signals we leave alone
-#endif
+    link::InstallExitCleanup();  // exit(), and the port given back on a hard end
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
     action.sa_flags = SA_RESTART;
     for (int s : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal ignored when we were started (nohup) stays ignored.

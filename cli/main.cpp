@@ -23,6 +23,7 @@
 #include "cli/session.h"
 #include "link/clock.h"
 #include "link/com_map.h"
+#include "link/exit_cleanup.h"
 #include "link/posix_serial.h"
 #include "ops/operations.h"
 
@@ -109,6 +110,9 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is opened or started: whatever the end, what is held
+    // is given back.
+    link::InstallExitCleanup();
     std::vector<std::string> args(argv + 1, argv + argc);
     cli::Invocation inv;
     try {

@@ -26,6 +26,7 @@
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/posix_serial.h"
+#include "link/tty_state.h"
 #include "ops/operations.h"
 #include "tests/harness.h"
 #include "tests/scratch_dir.h"
@@ -326,6 +327,15 @@ TEST(CliPty, SecondInterruptEndsTheProgramAtOnce) {
     StoreFastLink(dir);
     SimProcess sim(kFast);
     const std::string file = (dir.dir / "b.json").string();
+    // The line as the simulated reader left it, to compare with afterwards.
+    const auto line_state = [&sim](link::TtyState& state) {
+        const int fd = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const bool ok = fd >= 0 && link::save_tty_state(fd, state);
+        if (fd >= 0) ::close(fd);
+        return ok;
+    };
+    link::TtyState before, after;
+    ASSERT_TRUE(line_state(before));
     Ctl c = Spawn(dir, sim.path(), {"backup", file, "--slots", "1-20"});
     std::string out;
     char ch = 0;
@@ -344,6 +354,9 @@ TEST(CliPty, SecondInterruptEndsTheProgramAtOnce) {
     const CtlResult r = Finish(c, out);
     EXPECT_EQ(r.status, 128 + SIGINT) << r.out << r.err;
     EXPECT_FALSE(std::filesystem::exists(file));
+    // The port was given back as found, though the program ended mid-slot.
+    ASSERT_TRUE(line_state(after));
+    EXPECT_TRUE(link::same_tty_state(before, after));
     for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
 }
 
