@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   dpkg-dev file
+  libudev-dev umockdev libumockdev-dev
 )
 
 missing=()

@@ -338,9 +338,12 @@ TEST_F(ComMapTest, NumbersPresentDevicesInStableOrder) {
     EXPECT_EQ(m.path(3), dev("ttyACM0"));
     for (int n : {-1, 0, 5}) EXPECT_EQ(m.path(n), "") << n;
 
-    touch("ttyUSB0");  // plugged in while running
-    EXPECT_EQ(m.path(1), dev("ttyUSB0"));
-    EXPECT_EQ(m.path(5), dev("ttyS0"));
+    // Plugged in while running: the new device gets the next free number,
+    // and the numbers already given stay with their devices.
+    touch("ttyUSB0");
+    EXPECT_EQ(m.path(1), dev("ttyUSB2"));
+    EXPECT_EQ(m.path(4), dev("ttyS0"));
+    EXPECT_EQ(m.path(5), dev("ttyUSB0"));
 
     EXPECT_TRUE(ComMap((root_ / "nope").string()).list().empty());
 }
