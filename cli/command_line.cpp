@@ -275,6 +275,10 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             inv.version = true;
             return inv;
         }
+        if (arg == "--list-ports") {
+            inv.list_ports = true;
+            continue;
+        }
         if (arg == "--simulate") {
             inv.simulate = true;
         } else if (arg == "--json") {
@@ -320,7 +324,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         }
     }
     finish();
-    if (inv.commands.empty()) throw UsageError("no command given");
+    if (inv.commands.empty() && !inv.list_ports) throw UsageError("no command given");
     return inv;
 }
 
@@ -343,7 +347,8 @@ std::string UsageText() {
         "  --settings FILE    settings file (default " +
         std::string("/var/lib/torvik-config/settings.reg") +
         ")\n"
-        "  --trace[=FILE]     print every frame on stderr (or into FILE)\n"
+        "  --trace[=FILE]     print every frame on stderr (or append it to FILE)\n"
+        "  --list-ports       print the COM numbers and the serial devices, then end\n"
         "  --lang en|zh-hans|zh-hant  language of the texts (default: the stored one)\n"
         "  --json             one JSON object per operation on stdout\n"
         "  --beep             sound the outcome beeps (silent otherwise)\n"

@@ -41,6 +41,7 @@ struct Invocation {
     bool help = false;       // --help: `help_topic` empty for the overview
     std::string help_topic;  // COMMAND --help
     bool version = false;
+    bool list_ports = false;  // print the COM numbers and the serial devices, then end
     bool simulate = false;
     std::vector<std::string> ports;  // COMn=PATH
     std::optional<int> com;

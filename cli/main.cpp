@@ -86,12 +86,19 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         options.stop_requests = &cli::g_stop_requests;
         options.errors_shown = [&errors] { return errors.shown; };
         if (trace) {
-            const auto started = std::chrono::steady_clock::now();
-            options.trace = [&trace, started](char direction, std::string_view bytes) {
+            // The trace's own account of the port (the COM map, every opening
+            // and closing); the frames come through torvikctl's own look at
+            // them, in the trace's form.
+            const auto started = std::chrono::steady_clock::now();  // the trace's start too
+            trace->Attach(form, &com_map);
+            options.trace = [&trace, &form, started](char direction, std::string_view bytes) {
                 const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                                     std::chrono::steady_clock::now() - started)
                                     .count();
-                trace->Line(app::FormatFrameLine(static_cast<long long>(ms), direction, bytes));
+                std::string line =
+                    app::FormatFrameLine(static_cast<long long>(ms), direction, bytes);
+                if (direction == '?') line += "  " + link::DescribeFault(form.link.last_fault());
+                trace->Line(line);
             };
         }
         cli::Session session(form, std::cout, std::cerr, std::move(options));
@@ -133,7 +140,12 @@ int main(int argc, char** argv) {
     link::ComMap com_map;
     for (const std::string& pin : inv.ports) {
         if (!com_map.add_override(pin))
-            return Usage("bad --port value " + pin + " (expected COMn=PATH)");
+            return Usage("bad --port value " + pin + " (expected COMn=PATH, n from 1 to 16)");
+    }
+    if (inv.list_ports) {
+        app::StartOptions start;
+        start.settings_path = inv.settings_path;
+        return app::ListPorts(start, com_map, stdout);
     }
     // A closed terminal or pipe must not kill the run in the middle of an
     // operation; the stop request (SIGHUP) ends it at the next clean point.
