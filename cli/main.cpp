@@ -74,11 +74,13 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         if (inv.com) form.state.link.port = *inv.com;
         form.FormShow();
         // Why no reader was found: the scan's account, on stderr (and in the trace).
-        form.on_scan_finished = [&form, &com_map, &trace](const std::vector<app::PortAttempt>& r) {
-            const std::string text = app::DescribeScan(r, com_map.present_devices());
-            if (trace) trace->Line(text);
-            if (!form.state.reader_found && !trace) std::fprintf(stderr, "%s\n", text.c_str());
-        };
+        app::InstallDiagnostics(form, com_map, [&form, &trace](const std::string& text) {
+            if (trace) {
+                trace->Line(text);
+            } else if (!form.state.reader_found) {
+                std::fprintf(stderr, "%s\n", text.c_str());
+            }
+        });
 
         cli::SessionOptions options;
         options.json = inv.json;
