@@ -1,16 +1,12 @@
 // torvik-config: start-up of the tool. Reads the command line, builds the
 // platform services, the window model and its Qt window, and runs the event
 // loop until btnExit closes the window.
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QProcess>
 #include <QStyleFactory>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <chrono>
@@ -28,6 +24,7 @@
 #include "app/alsa_beeper.h"
 #include "app/diagnostics.h"
 #include "app/file_settings_store.h"
+#include "app/startup.h"
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
@@ -44,22 +41,16 @@ using torvik::ui::MainWindow;
 constexpr const char* kUsage =
     "usage: torvik-config [options]\n"
     "Configures a KELDO TORVIK reader over a serial line.\n"
-    "  --simulate         run against the simulated reader (torvik-sim) on COM1,\n"
-    "                     with settings kept in a temporary file\n"
-    "  --settings FILE    settings file (default %s)\n"
-    "  --port COMn=PATH   use PATH as COMn; may be given more than once\n"
-    "  --trace            print every frame on stderr\n"
+    "%s"
     "  --help             show this text\n"
     "  --version          show the version\n";
 
 void usage(FILE* out) {
-    std::fprintf(out, kUsage, torvik::app::kDefaultSettingsPath);
+    std::fprintf(out, kUsage, torvik::app::kSharedOptionsHelp);
 }
 
 struct Options {
-    bool simulate = false;
-    std::string settings_path;
-    bool trace = false;
+    torvik::app::StartOptions start;
     // Hidden: drives the window through a fixed sequence and saves images.
     bool screenshot_script = false;
     QString screenshot_dir = QStringLiteral(".");
@@ -93,7 +84,17 @@ std::optional<int> parse_options(int argc, char** argv, Options& options,
                                  torvik::link::ComMap& map) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        std::string error;
+        switch (torvik::app::ParseSharedOption(argc, argv, i, options.start, map, error)) {
+            case torvik::app::OptionParse::kTaken:
+                continue;
+            case torvik::app::OptionParse::kError:
+                std::fprintf(stderr, "torvik-config: %s\n", error.c_str());
+                usage(stderr);
+                return 2;
+            case torvik::app::OptionParse::kNotShared:
+                break;
+        }
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
@@ -102,31 +103,17 @@ std::optional<int> parse_options(int argc, char** argv, Options& options,
             std::printf("torvik-config %s\n", TORVIK_VERSION);
             return 0;
         }
-        if (arg == "--simulate") {
-            options.simulate = true;
-        } else if (arg == "--trace") {
-            options.trace = true;
-        } else if (arg == "--screenshot-script") {
+        if (arg == "--screenshot-script") {
             options.screenshot_script = true;
         } else if (arg == "--exit-after-first-paint") {
             options.exit_after_first_paint = true;
-        } else if (arg == "--settings" || arg == "--port" || arg == "--screenshot-dir") {
-            const char* v = value();
-            if (v == nullptr) {
+        } else if (arg == "--screenshot-dir") {
+            if (i + 1 >= argc) {
                 std::fprintf(stderr, "torvik-config: %s needs a value\n", argv[i]);
                 usage(stderr);
                 return 2;
             }
-            if (arg == "--settings") {
-                options.settings_path = v;
-            } else if (arg == "--screenshot-dir") {
-                options.screenshot_dir = QString::fromLocal8Bit(v);
-            } else if (!map.add_override(v)) {
-                std::fprintf(stderr, "torvik-config: bad --port value %s (expected COMn=PATH)\n",
-                             v);
-                usage(stderr);
-                return 2;
-            }
+            options.screenshot_dir = QString::fromLocal8Bit(argv[++i]);
         } else {
             std::fprintf(stderr, "torvik-config: unknown option %s\n", argv[i]);
             usage(stderr);
@@ -141,86 +128,12 @@ bool env_set(const char* name) {
     return v != nullptr && *v != '\0';
 }
 
-// Our own directory, where torvik-sim is installed next to us.
-QString own_directory() {
-    char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n > 0) {
-        path[n] = '\0';
-        return QFileInfo(QString::fromLocal8Bit(path)).absolutePath();
-    }
-    return QCoreApplication::applicationDirPath();
-}
-
-// The simulated reader as a child process behind a pseudo-terminal; stopped
-// when this object goes, and by the kernel should this process die first.
-class Simulator {
-  public:
-    // Starts it and returns the terminal's path; throws when it cannot start.
-    QString start() {
-        const QString program = QDir(own_directory()).filePath(QStringLiteral("torvik-sim"));
-        if (!QFileInfo(program).isExecutable()) {
-            throw std::runtime_error("The simulated reader was not found: " +
-                                     program.toStdString());
-        }
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process_.start(program, {QStringLiteral("--card-every-ms"), QStringLiteral("3000"),
-                                 QStringLiteral("--quiet")});
-        if (!process_.waitForStarted(5000)) {
-            throw std::runtime_error("The simulated reader did not start: " +
-                                     process_.errorString().toStdString());
-        }
-        QElapsedTimer waited;
-        waited.start();
-        while (!process_.canReadLine()) {
-            if (waited.elapsed() > 5000 || process_.state() != QProcess::Running) {
-                throw std::runtime_error("The simulated reader did not report its terminal.");
-            }
-            process_.waitForReadyRead(100);
-        }
-        return QString::fromLocal8Bit(process_.readLine()).trimmed();
-    }
-
-    ~Simulator() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        if (!process_.waitForFinished(2000)) {
-            process_.kill();
-            process_.waitForFinished(1000);
-        }
-    }
-
-  private:
-    QProcess process_;
-};
-
-// One line per frame on stderr: milliseconds since start, direction, the
-// bytes in hex and their printable characters.
-void install_trace(TfrmModule& form) {
-    const auto start = std::chrono::steady_clock::now();
-    form.link.set_trace([start](char direction, std::string_view bytes) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
-        std::string hex, text;
-        for (unsigned char c : bytes) {
-            char h[4];
-            std::snprintf(h, sizeof h, "%02X ", c);
-            hex += h;
-            text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
-        }
-        if (!hex.empty()) hex.pop_back();
-        std::fprintf(stderr, "%9lld ms %c %s  |%s|\n", static_cast<long long>(ms), direction,
-                     hex.c_str(), text.c_str());
-    });
-}
-
 // The technician's quiet channel: the status panel's tooltip tells what the
 // last scan tried and why each port failed, the settings list's tooltip
 // which device the stored COM number stands for; --trace prints the scan's
 // account on stderr as well.
-void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map, bool trace) {
+void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map,
+                         torvik::app::WireTrace* trace) {
     const auto show_link = [&form, &map] {
         const int port = form.state.link.port;
         form.cmbBaudRate.set_hint(torvik::app::DescribeLink(port, map.path(port)));
@@ -229,7 +142,7 @@ void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map, bool
                              show_link](const std::vector<torvik::app::PortAttempt>& record) {
         const std::string text = torvik::app::DescribeScan(record, map.present_devices());
         form.pnMsg.set_hint(text);
-        if (trace) std::fprintf(stderr, "%s\n", text.c_str());
+        if (trace != nullptr) trace->Line(text);
         show_link();
     };
     show_link();
@@ -333,37 +246,26 @@ int main(int argc, char** argv) {
 
     torvik::ui::QtErrorBox errors;
     try {
-        Simulator simulator;
-        QTemporaryDir temp_dir;
-        std::string settings_path = options.settings_path;
-        if (options.simulate) {
-            const QString pty = simulator.start();
-            if (!com_map.add_override(("COM1=" + pty).toStdString())) {
-                throw std::runtime_error("The simulated reader reported no terminal.");
-            }
-            if (settings_path.empty()) {
-                if (!temp_dir.isValid())
-                    throw std::runtime_error("No temporary directory for the settings.");
-                settings_path = temp_dir.filePath(QStringLiteral("settings.reg")).toStdString();
-            }
-        }
-        if (settings_path.empty()) settings_path = torvik::app::kDefaultSettingsPath;
+        torvik::app::Launch launch(options.start, com_map, {"--card-every-ms", "3000", "--quiet"});
+        std::unique_ptr<torvik::app::WireTrace> trace;
+        if (options.start.trace)
+            trace = std::make_unique<torvik::app::WireTrace>(options.start.trace_file);
 
         torvik::link::MonotonicClock clock;
         torvik::link::PosixSerialDevice serial(com_map);
         torvik::ui::QtEventPump pump;
         torvik::app::AlsaBeeper beeper(clock);
         torvik::ui::QtBusyCursor cursor;
-        torvik::app::FileSettingsStore store(settings_path);
+        torvik::app::FileSettingsStore store(launch.settings_path());
 
         TfrmModule form(torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store});
         torvik::ops::BindOperations(form);
-        if (options.trace) install_trace(form);
+        if (trace) trace->Attach(form);
         MainWindow window(form);
         FirstPaintExit first_paint;
         if (options.exit_after_first_paint) window.installEventFilter(&first_paint);
         form.FormCreate();
-        install_diagnostics(form, com_map, options.trace);
+        install_diagnostics(form, com_map, trace.get());
         window.show();  // the first show runs FormShow
         if (options.screenshot_script) {
             QTimer::singleShot(

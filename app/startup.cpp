@@ -1,0 +1,268 @@
+#include "app/startup.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string_view>
+#include <thread>
+
+#include "app/file_settings_store.h"
+
+namespace torvik::app {
+
+const char* const kSharedOptionsHelp =
+    "  --simulate         run against the simulated reader (torvik-sim) on COM1,\n"
+    "                     with settings kept in a temporary file\n"
+    "  --settings FILE    settings file (default /var/lib/torvik-config/settings.reg)\n"
+    "  --port COMn=PATH   use PATH as COMn (n from 1 to 16); may be given more than once\n"
+    "  --trace[=FILE]     print every frame on stderr, or append it to FILE\n";
+
+OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
+                              link::ComMap& map, std::string& error) {
+    const std::string_view arg = argv[i];
+    if (arg == "--simulate") {
+        options.simulate = true;
+        return OptionParse::kTaken;
+    }
+    if (arg == "--trace") {
+        options.trace = true;
+        return OptionParse::kTaken;
+    }
+    if (arg.starts_with("--trace=")) {
+        options.trace = true;
+        options.trace_file = std::string(arg.substr(8));
+        if (options.trace_file.empty()) {
+            error = "--trace= needs a file name";
+            return OptionParse::kError;
+        }
+        return OptionParse::kTaken;
+    }
+    if (arg != "--settings" && arg != "--port") return OptionParse::kNotShared;
+    if (i + 1 >= argc) {
+        error = std::string(arg) + " needs a value";
+        return OptionParse::kError;
+    }
+    const char* value = argv[++i];
+    if (arg == "--settings") {
+        if (*value == '\0') {
+            error = "--settings needs a file name";
+            return OptionParse::kError;
+        }
+        options.settings_path = value;
+    } else if (!map.add_override(value)) {
+        error = std::string("bad --port value ") + value + " (expected COMn=PATH, n from 1 to 16)";
+        return OptionParse::kError;
+    }
+    return OptionParse::kTaken;
+}
+
+std::string OwnDirectory() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    path[n] = '\0';
+    std::string text(path);
+    const size_t slash = text.rfind('/');
+    return slash == std::string::npos ? std::string(".") : text.substr(0, slash);
+}
+
+// ---- temporary directory ----
+
+TemporaryDirectory::TemporaryDirectory(const std::string& prefix) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = (tmp != nullptr && *tmp == '/') ? tmp : "/tmp";
+    pattern += "/" + prefix + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("No temporary directory for the settings: " +
+                                 std::string(std::strerror(errno)));
+    }
+    path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    // Only plain files are ever made in it (the settings and the saves'
+    // temporary files), so one level is enough.
+    if (DIR* dir = ::opendir(path_.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            ::unlink(file(std::string(name)).c_str());
+        }
+        ::closedir(dir);
+    }
+    ::rmdir(path_.c_str());
+}
+
+// ---- simulated reader ----
+
+std::string SimulatedReader::Start(const std::string& program,
+                                   const std::vector<std::string>& args) {
+    if (::access(program.c_str(), X_OK) != 0) {
+        throw std::runtime_error("The simulated reader was not found: " + program);
+    }
+    // Everything the child needs is made before fork: after it only
+    // async-signal-safe calls are made.
+    std::vector<std::string> owned;
+    owned.push_back(program);
+    owned.insert(owned.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : owned) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int pipe_fds[2];
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("The simulated reader did not start: " +
+                                 std::string(std::strerror(errno)));
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        const int error = errno;
+        ::close(pipe_fds[0]);
+        ::close(pipe_fds[1]);
+        throw std::runtime_error("The simulated reader did not start: " +
+                                 std::string(std::strerror(error)));
+    }
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(1);  // the parent is gone already
+        ::dup2(pipe_fds[1], STDOUT_FILENO);     // dup2 clears close-on-exec on the copy
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe_fds[1]);
+    pid_ = pid;
+    out_ = pipe_fds[0];
+
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) break;
+        pollfd pfd{out_, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        char c = 0;
+        const ssize_t got = ::read(out_, &c, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got != 1) break;  // it ended
+        if (c == '\n') {
+            if (line.empty() || line.front() != '/') break;
+            return line;
+        }
+        if (line.size() < 4096) line.push_back(c);
+    }
+    Stop();
+    throw std::runtime_error("The simulated reader did not report its terminal.");
+}
+
+void SimulatedReader::Stop() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        bool ended = false;
+        for (int waited = 0; waited < 200; ++waited) {
+            const pid_t r = ::waitpid(pid_, nullptr, WNOHANG);
+            if (r == pid_ || (r < 0 && errno == ECHILD)) {
+                ended = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+    if (out_ >= 0) {
+        ::close(out_);
+        out_ = -1;
+    }
+}
+
+// ---- launch ----
+
+Launch::Launch(const StartOptions& options, link::ComMap& map,
+               const std::vector<std::string>& simulator_args) {
+    settings_path_ = options.settings_path;
+    if (options.simulate) {
+        const std::string pty = simulator_.Start(OwnDirectory() + "/torvik-sim", simulator_args);
+        if (!map.add_override("COM1=" + pty)) {
+            throw std::runtime_error("The simulated reader reported no terminal.");
+        }
+        if (settings_path_.empty()) {
+            temp_.emplace("torvik-config");
+            settings_path_ = temp_->file("settings.reg");
+        }
+    }
+    if (settings_path_.empty()) settings_path_ = kDefaultSettingsPath;
+}
+
+// ---- wire trace ----
+
+std::string FormatFrameLine(long long ms, char direction, std::string_view bytes) {
+    std::string hex, text;
+    for (unsigned char c : bytes) {
+        char h[4];
+        std::snprintf(h, sizeof h, "%02X ", c);
+        hex += h;
+        text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
+    }
+    if (!hex.empty()) hex.pop_back();
+    char head[32];
+    std::snprintf(head, sizeof head, "%9lld ms %c ", ms, direction);
+    return head + hex + "  |" + text + "|";
+}
+
+WireTrace::WireTrace(const std::string& path) {
+    if (path.empty()) return;
+    out_ = std::fopen(path.c_str(), "ae");
+    if (out_ == nullptr) {
+        throw std::runtime_error("The trace file " + path +
+                                 " cannot be opened: " + std::strerror(errno));
+    }
+    own_ = true;
+    const time_t now = ::time(nullptr);
+    tm local{};
+    ::localtime_r(&now, &local);
+    char date[64];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %z", &local);
+    std::fprintf(out_, "== %s, torvik-config %s ==\n", date, TORVIK_VERSION);
+    std::fflush(out_);
+}
+
+WireTrace::~WireTrace() {
+    if (own_) std::fclose(out_);
+}
+
+void WireTrace::Attach(TfrmModule& form) {
+    const auto start = std::chrono::steady_clock::now();
+    form.link.set_trace([this, start](char direction, std::string_view bytes) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+        Line(FormatFrameLine(static_cast<long long>(ms), direction, bytes));
+    });
+}
+
+void WireTrace::Line(const std::string& text) {
+    std::fprintf(out_, "%s\n", text.c_str());
+    std::fflush(out_);
+}
+
+}  // namespace torvik::app

@@ -1,0 +1,129 @@
+// Start-up pieces both front ends share (the window and torvikctl): the
+// common command-line options, the simulated reader as a child process on a
+// pseudo-terminal, the throw-away settings directory it comes with, and the
+// wire trace. Nothing here knows a windowing toolkit.
+#pragma once
+#include <sys/types.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/window_model.h"
+#include "link/com_map.h"
+
+namespace torvik::app {
+
+// The options every front end takes.
+struct StartOptions {
+    bool simulate = false;
+    std::string settings_path;  // empty: the per-machine file (a temporary one with --simulate)
+    bool trace = false;
+    std::string trace_file;  // with --trace=FILE; empty: stderr
+};
+
+// The help lines of the shared options, for a front end's --help.
+extern const char* const kSharedOptionsHelp;
+
+enum class OptionParse {
+    kTaken,      // argv[i] (and its value, i advanced past it) was a shared option
+    kNotShared,  // not one of ours: the front end looks at it
+    kError,      // one of ours with a missing or bad value; `error` says what
+};
+
+// Looks at argv[i]: --simulate, --settings FILE, --port COMn=PATH,
+// --trace, --trace=FILE.
+OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
+                              link::ComMap& map, std::string& error);
+
+// The directory of the running program (torvik-sim is installed beside it).
+std::string OwnDirectory();
+
+// A directory of our own below $TMPDIR (or /tmp), removed with what it holds
+// when this object goes.
+class TemporaryDirectory {
+  public:
+    // Throws std::runtime_error when it cannot be made.
+    explicit TemporaryDirectory(const std::string& prefix);
+    ~TemporaryDirectory();
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// torvik-sim as a child process: it prints the pseudo-terminal it serves on
+// its first line. Ended when this object goes, and by the kernel should
+// this process die first.
+class SimulatedReader {
+  public:
+    SimulatedReader() = default;
+    ~SimulatedReader() { Stop(); }
+    SimulatedReader(const SimulatedReader&) = delete;
+    SimulatedReader& operator=(const SimulatedReader&) = delete;
+
+    // Starts `program` with the arguments and returns its terminal's path.
+    // Throws std::runtime_error when it does not start or report within 5 s.
+    std::string Start(const std::string& program, const std::vector<std::string>& args);
+    // Ends it (SIGTERM, then SIGKILL after 2 s); harmless when not running.
+    void Stop();
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;  // its standard output, kept open so that later lines never fail
+};
+
+// What a front end needs prepared from the shared options before the window
+// model is built: with --simulate the simulated reader runs and is pinned to
+// COM1, and unless --settings was given the settings live in a temporary
+// directory; otherwise nothing is started and no file is made.
+class Launch {
+  public:
+    // Throws std::runtime_error with a text for the technician.
+    Launch(const StartOptions& options, link::ComMap& map,
+           const std::vector<std::string>& simulator_args);
+    const std::string& settings_path() const { return settings_path_; }
+    // The simulated reader's process (-1 without --simulate).
+    pid_t simulator_pid() const { return simulator_.pid(); }
+    // The temporary directory (empty when none was made).
+    std::string temporary_directory() const { return temp_ ? temp_->path() : std::string(); }
+
+  private:
+    SimulatedReader simulator_;
+    std::optional<TemporaryDirectory> temp_;
+    std::string settings_path_;
+};
+
+// The wire trace: one line per frame with milliseconds since start,
+// direction, the bytes in hex and their printable characters; free lines
+// (the scan's account) in between. To stderr, or appended to a file that
+// starts each run with the date and the tool's version.
+class WireTrace {
+  public:
+    // Throws std::runtime_error when the file cannot be opened.
+    explicit WireTrace(const std::string& path);
+    ~WireTrace();
+    WireTrace(const WireTrace&) = delete;
+    WireTrace& operator=(const WireTrace&) = delete;
+
+    // Every frame the model's link sends or receives goes to the trace.
+    void Attach(TfrmModule& form);
+    void Line(const std::string& text);
+    FILE* out() const { return out_; }
+
+  private:
+    FILE* out_ = stderr;
+    bool own_ = false;
+};
+
+// One trace line for a frame (without the newline); the clock is the
+// milliseconds since the trace began.
+std::string FormatFrameLine(long long ms, char direction, std::string_view bytes);
+
+}  // namespace torvik::app
