@@ -61,6 +61,12 @@ check_version() {
   release="$(grep -o '<release version="[^"]*"' "$root"/usr/share/metainfo/*.metainfo.xml |
     head -n1 | sed 's/.*"\(.*\)"/\1/')"
   [ "$release" = "$version" ] || problems+=("the newest AppStream release is $release")
+  local changelog_date release_date
+  changelog_date="$(date -u -d "$(dpkg-parsechangelog -l "$here/packaging/changelog" -S Date)" +%F)"
+  release_date="$(grep -o '<release version="[^"]*" date="[^"]*"' "$root"/usr/share/metainfo/*.metainfo.xml |
+    head -n1 | sed 's/.*date="\(.*\)"/\1/')"
+  [ "$release_date" = "$changelog_date" ] ||
+    problems+=("the AppStream release is dated $release_date, the changelog $changelog_date")
   for program in "${programs[@]}"; do
     said="$("$program" --version 2>&1)"
     [ "$said" = "$(basename "$program") $version" ] ||
