@@ -196,18 +196,21 @@ class StartupMessages {
         if (!active_) return;
         active_ = false;
         qInstallMessageHandler(previous_);
-        for (const auto& m : held_) qt_message_output(m.type, QMessageLogContext(), m.text);
+        for (const auto& m : held_) {
+            qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category), m.text);
+        }
         held_.clear();
     }
 
   private:
     struct Held {
         QtMsgType type;
+        const char* category;  // Qt's category names are static strings
         QString text;
     };
-    static void handle(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
         if (type != QtFatalMsg) {
-            held_.push_back({type, text});
+            held_.push_back({type, context.category, text});
             return;
         }
         std::fprintf(stderr,
