@@ -39,6 +39,15 @@ bool DefaultSequence(TfrmModule& f, const std::vector<std::string>& unevaluated)
     return f.link.SendShort("I00E5");
 }
 
+// The reader answered "I00E5" at the old speed and now talks at
+// 19200,e,8,1: the tool follows it from the next operation on, in memory
+// only, as after a baud-rate change, so cmbBaudRate shows what is in use.
+void FollowDefaultSpeed(TfrmModule& f) {
+    constexpr size_t kDefaultIndex = 5;
+    f.state.link.index = static_cast<int>(kDefaultIndex);
+    f.state.link.settings = app::kSettingsList[kDefaultIndex];
+}
+
 void ResetControls(TfrmModule& f) {
     f.sbID.set_position(1);
     f.sbFacility.set_position(0);
@@ -66,6 +75,7 @@ void btnFactoryClick(TfrmModule& f) {
         return DefaultSequence(f, {"I00R00", "I00K00000", std::string("I00K") + kCardKey, "I00R6"});
     };
     op.on_success = [&f] {
+        FollowDefaultSpeed(f);
         ResetControls(f);
         ShowStandAloneControls(f, false);
     };
@@ -81,6 +91,7 @@ void btnStandDefaultClick(TfrmModule& f) {
                                    std::string("I00K") + kCardKey, "I00R6"});
     };
     op.on_success = [&f] {
+        FollowDefaultSpeed(f);
         ResetControls(f);
         f.cmbCardType.set_index(0);
         f.edDoor.set_text("0005");

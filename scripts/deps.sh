@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk fonts-dejavu-core
+  fonts-liberation2
   xvfb xauth
   clang libclang-rt-14-dev
   dpkg-dev file

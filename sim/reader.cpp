@@ -67,6 +67,15 @@ bool all_digits(std::string_view s) {
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Exactly count digits, each from '0' to last.
+bool digits_in_range(std::string_view s, size_t count, char last) {
+    return s.size() == count &&
+           std::all_of(s.begin(), s.end(), [last](char c) { return c >= '0' && c <= last; });
+}
+
+constexpr int kLastFinger = 1000;
+constexpr size_t kPieceLength = 256;
+
 bool is_hex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
@@ -282,43 +291,35 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             if (!args.empty()) return std::nullopt;
             return head('0', 'V') + version;
         case 'A': {
-            // "I00A" asks; "I00A" + three index digits sets. A "-1" (an index
-            // the tool's list did not have) takes the place of one digit and
-            // leaves that setting alone, as does any other non-digit.
-            std::array<int*, 3> targets{&mode, &wiegand, &rs485};
-            char status = '0';
-            size_t next = 0;
-            for (size_t i = 0; i < args.size() && next < targets.size(); ++i, ++next) {
-                if (args[i] == '-' && i + 1 < args.size()) {
-                    ++i;
-                    status = '1';
-                } else if (args[i] >= '0' && args[i] <= '9') {
-                    *targets[next] = args[i] - '0';
-                } else {
-                    status = '1';
-                }
+            // "I00A" asks; "I00A" + three index digits (interface, Wiegand
+            // format, RS-485 format, each 0 to 2) sets.
+            if (!args.empty()) {
+                if (!digits_in_range(args, 3, '2')) return std::nullopt;
+                mode = args[0] - '0';
+                wiegand = args[1] - '0';
+                rs485 = args[2] - '0';
             }
-            std::string body = head(status, 'A');
-            for (int* value : targets) body.push_back(static_cast<char>('0' + (*value % 10)));
+            std::string body = head('0', 'A');
+            for (int value : {mode, wiegand, rs485}) body.push_back(static_cast<char>('0' + value));
             return body;
         }
-        case 'C': {
-            const bool mine =
-                args.size() == 10 && args.substr(0, 8) == serial && all_digits(args.substr(8));
-            if (mine) id = to_int(args.substr(8));
-            return head(mine ? '0' : '1', 'C');
-        }
+        case 'C':
+            // Only the reader whose serial number is addressed takes the ID.
+            if (args.size() != 10 || args.substr(0, 8) != serial || !all_digits(args.substr(8))) {
+                return std::nullopt;
+            }
+            id = to_int(args.substr(8));
+            return head('0', 'C');
         case 'E': {
             const auto next = line_for_baud_code(args);
-            if (next) pending_line_ = *next;
-            return head(next ? '0' : '1', 'E');
+            if (!next) return std::nullopt;
+            pending_line_ = *next;
+            return head('0', 'E');
         }
         case 'S':
-            if (args.size() == 1 && all_digits(args)) {
-                card_type = args[0] - '0';
-                return head('0', 'S');
-            }
-            return head('1', 'S');
+            if (!digits_in_range(args, 1, '2')) return std::nullopt;
+            card_type = args[0] - '0';
+            return head('0', 'S');
         case 'F': {
             if (!args.empty()) return std::nullopt;
             std::string body = head('0', 'F') + di;
@@ -363,13 +364,14 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
                 for (char c : args)
                     card_key.push_back(c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c);
             } else {
-                return head('1', 'K');
+                return std::nullopt;
             }
             return head('0', 'K');
         case 'M':
         case 'N': {
-            if (args.size() != 6 || !all_digits(args)) return head('1', command);
+            if (args.size() != 6 || !all_digits(args)) return std::nullopt;
             const int finger = to_int(args);
+            if (finger > kLastFinger) return std::nullopt;
             if (command == 'M') {
                 enrolled[finger] = true;
             } else {
@@ -379,14 +381,17 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             return head('0', command);
         }
         case 'P': {
-            if (args.size() < 7 || !all_digits(args.substr(0, 6))) return head('1', 'P');
+            if (args.size() < 7 || !all_digits(args.substr(0, 6))) return std::nullopt;
             const int finger = to_int(args.substr(0, 6));
+            if (finger > kLastFinger) return std::nullopt;
             const char digit = args[6];
             const std::string_view text = args.substr(7);
             if (digit == '0' && text.empty()) return head('0', 'P');  // prepare
-            if (digit < '1' || digit > '3') return head('1', 'P');
+            if (digit < '1' || digit > '3') return std::nullopt;
             const int piece = digit - '0';
             if (text.empty()) return head('0', 'P') + piece_for(finger, piece);
+            // A piece is stored only whole.
+            if (text.size() != kPieceLength) return std::nullopt;
             auto found = templates.find(finger);
             if (found == templates.end()) {
                 found = templates
@@ -404,19 +409,22 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             const std::string_view value = args.substr(1);
             switch (selector) {
                 case '0':
-                    if (value != "0" && value != "1") return head('1', 'R');
+                    if (value != "0" && value != "1") return std::nullopt;
                     standalone = value == "1";
                     return head('0', 'R');
                 case '1':
                 case '2':
-                    if (!all_digits(value)) return head('1', 'R');
+                    // Times of up to four digits; the tool sends them unpadded.
+                    if (!all_digits(value) || value.size() > 4) return std::nullopt;
                     (selector == '1' ? door_time : alarm_time) = std::string(value);
                     return head('0', 'R');
                 case '3':
                 case '4':
                 case '5':
-                    return head(value.empty() ? '0' : '1', 'R');
+                    if (!value.empty()) return std::nullopt;
+                    return head('0', 'R');
                 case '6':
+                    if (!value.empty()) return std::nullopt;
                     // Takes the settings in and restarts; deaf meanwhile.
                     silent_until_us_ =
                         silence_after_reset_ms == std::numeric_limits<uint32_t>::max()

@@ -3,9 +3,8 @@
 // complete frames with reply frames.
 //
 // Reply layouts it produces (positions from 1, LF first; short replies end in
-// two XOR check digits and CR). Every short body starts with a status at 2
-// ('0' done, '1' not done: wrong serial number, malformed value), the ID at
-// 3..4 and the command letter at 5 (a blank for I00B):
+// two XOR check digits and CR). Every short body starts with the status '0'
+// at 2, the ID at 3..4 and the command letter at 5 (a blank for I00B):
 //   I00B  16 bytes: 2 '0', 3..4 ID, 5 ' ', 6..13 serial number
 //   I00V  6..13 version ("04.01-01")
 //   I00A  6 mode, 7 Wiegand format, 8 RS-485 format (digits), query and set
@@ -18,7 +17,12 @@
 //   long "001AS": 20 bytes ETX..CR, body "001OKAS" + six-digit count of
 //   cards added; "001" + text: body "001OK" + text; any other long payload:
 //   body "001ER" + payload
-// Commands it does not know get no reply.
+// It answers only what it carries out: commands it does not know and
+// malformed ones (a set ID for another serial number, a baud code that is no
+// speed, mode digits other than 0 to 2, a card type other than 0 to 2, a
+// facility code or card key of the wrong form, a finger number above 1000,
+// a template piece other than 256 characters, a stand-alone setting with a
+// wrong value) get no reply and change nothing.
 #pragma once
 #include <array>
 #include <cstdint>

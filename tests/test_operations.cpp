@@ -136,17 +136,31 @@ TEST_F(Ops, TemplateRoundTripAndGetCardIsTheSameRead) {
 }
 
 TEST_F(Ops, TemplateWritePiecesAndWaits) {
+    h.form.edF1.set_text(std::string(256, 'A'));
     h.form.edF2.set_text("  ");
-    h.form.edF3.set_text(std::string(300, '7'));
+    h.form.edF3.set_text(std::string(256, '7'));
     h.form.press(h.form.btnPutTemplate);
-    const auto p = h.payloads();
+    auto p = h.payloads();
     ASSERT_EQ(p.size(), 4u);
-    EXPECT_EQ(p[1], "I00P0000011" + std::string(255, '0'));
+    EXPECT_EQ(p[1], "I00P0000011" + std::string(256, 'A'));
     EXPECT_EQ(p[2], "I00P0000012");  // an empty box sends the read command's payload
-    EXPECT_EQ(p[3], "I00P0000013" + std::string(300, '7'));  // sent whole
+    EXPECT_EQ(p[3], "I00P0000013" + std::string(256, '7'));
+    EXPECT_EQ(h.form.pnMsg.caption(), "Test Command Ok");
     const auto t = FrameTimesMs();
     EXPECT_GE(t[2] - t[1], 50u);
     EXPECT_LT(t[2] - t[1], 100u);
+
+    // A box of another length is sent whole; the reader keeps only whole
+    // pieces and does not answer, so both tries fail at that piece.
+    h.form.edF3.set_text(std::string(300, '7'));
+    h.line.frames.clear();
+    h.form.press(h.form.btnPutTemplate);
+    p = h.payloads();
+    ASSERT_EQ(p.size(), 8u);
+    EXPECT_EQ(p[3], "I00P0000013" + std::string(300, '7'));
+    EXPECT_EQ(p[7], p[3]);
+    EXPECT_EQ(h.form.pnMsg.caption(), "Test Command Error");
+    EXPECT_EQ(h.reader.templates.at(1)[2], std::string(256, '7'));
 }
 
 TEST_F(Ops, TemplateReadKeepsArrivedPiecesWhenPieceThreeIsRefused) {
@@ -217,10 +231,12 @@ TEST_F(Ops, StandAloneSettingPayloads) {
         app::Control app::TfrmModule::*button;
         const char* door;
         const char* payload;
+        bool accepted = true;
     } cases[] = {
         {&app::TfrmModule::btnDoor, "0005", "I00R10005"},
         {&app::TfrmModule::btnDoor, "12", "I00R112"},
-        {&app::TfrmModule::btnDoor, "", "I00R1"},
+        // No time at all: the reader does not answer, and the try is repeated.
+        {&app::TfrmModule::btnDoor, "", "I00R1", false},
         {&app::TfrmModule::btnAlarm, "0005", "I00R20030"},
         {&app::TfrmModule::btnSetCard, "", "I00R3"},
         {&app::TfrmModule::btnDuress, "", "I00R4"},
@@ -234,8 +250,14 @@ TEST_F(Ops, StandAloneSettingPayloads) {
         r.form.user_set_text(r.form.edDoor, c.door);
         r.line.frames.clear();
         r.form.press(r.form.*c.button);
-        EXPECT_EQ(r.payloads(), (std::vector<std::string>{"I00B", c.payload}));
-        EXPECT_EQ(r.form.pnMsg.caption(), "Command Ok");
+        if (c.accepted) {
+            EXPECT_EQ(r.payloads(), (std::vector<std::string>{"I00B", c.payload}));
+            EXPECT_EQ(r.form.pnMsg.caption(), "Command Ok");
+        } else {
+            EXPECT_EQ(r.payloads(),
+                      (std::vector<std::string>{"I00B", c.payload, "I00B", c.payload}));
+            EXPECT_EQ(r.form.pnMsg.caption(), "Command Error");
+        }
     }
 }
 
@@ -433,6 +455,41 @@ TEST(Window, LanguageSwitchStoresAndRewritesCaptions) {
     EXPECT_EQ(h.form.pnVersion.caption(), "VER : __.__-__");
     EXPECT_EQ(h.form.btnEncode.caption(), "ID");
     EXPECT_EQ(h.store.get("\\Software\\KELDO\\ReaderConfig", "LanguageFlag")->data, "English");
+}
+
+// After either default the reader talks at 19200,e,8,1: the tool follows it
+// in memory (so cmbBaudRate tells the truth) and leaves the stored speed.
+TEST(DefaultSpeed, LaterOperationsGoOutAtTheDefaultSpeedWhileTheStoreKeepsItsOwn) {
+    const char* key = "\\Software\\KELDO\\ReaderConfig";
+    for (bool factory : {true, false}) {
+        SCOPED_TRACE(factory ? "factory default" : "stand-alone default");
+        Harness h;
+        h.reader.line = {38400, 'e'};
+        h.reader.silence_after_reset_ms = 0;
+        h.store.keys[key]["ScanCommNo"] = {app::ValueType::Dword, 3, {}};
+        h.store.keys[key]["ScanBaudRate"] = {app::ValueType::String, 0, "38400,e,8,1"};
+        h.store.keys[key]["ScanBaudRateNo"] = {app::ValueType::Dword, 7, {}};
+        h.start();
+        h.form.press(h.form.btnScan);
+        ASSERT_TRUE(h.form.state.reader_found);
+        if (!factory) h.form.btnStandDefault.set_visible(true);
+        h.form.press(factory ? h.form.btnFactory : h.form.btnStandDefault);
+        ASSERT_EQ(h.form.pnMsg.caption(), factory ? "Set Default Ok" : "Stand Alone Default Ok");
+        EXPECT_EQ(h.reader.line, (sim::LineSettings{19200, 'e'}));
+        EXPECT_EQ(h.form.state.link.settings, "19200,e,8,1");
+        EXPECT_EQ(h.form.state.link.index, 5);
+        EXPECT_EQ(h.form.cmbBaudRate.selected_text(), "19200,e,8,1");
+
+        h.line.frames.clear();
+        h.form.user_set_position(h.form.sbID, 7);
+        h.form.press(h.form.btnID);
+        EXPECT_EQ(h.form.pnMsg.caption(), "Set ID Ok");
+        ASSERT_EQ(h.payloads(), (std::vector<std::string>{"I00B", "I00C1234567807"}));
+        for (const auto& frame : h.line.frames) EXPECT_EQ(frame.settings, "19200,e,8,1");
+        EXPECT_EQ(h.reader.id, 7);
+        EXPECT_EQ(h.store.get(key, "ScanBaudRate")->data, "38400,e,8,1");
+        EXPECT_EQ(h.store.get(key, "ScanBaudRateNo")->dword, 7u);
+    }
 }
 
 }  // namespace

@@ -272,10 +272,12 @@ TEST(LinkOps, ModePayloadsAndStatusText) {
         int mode, wiegand, rs485;
         const char* payload;
         const char* status;
+        const char* outcome;
     } cases[] = {
-        {0, 0, 1, "I00A001", "Set &Mode = Wiegand 26"},
-        {1, 2, 0, "I00A120", "Set &Mode = RS485 24"},
-        {0, -1, 1, "I00A0-11", "Set &Mode = "},
+        {0, 0, 1, "I00A001", "Set &Mode = Wiegand 26", "Set Mode Ok"},
+        {1, 2, 0, "I00A120", "Set &Mode = RS485 24", "Set Mode Ok"},
+        // A list without a selection sends "-1", which the reader refuses.
+        {0, -1, 1, "I00A0-11", "Set &Mode = ", "Set Mode Error"},
     };
     for (const auto& c : cases) {
         Harness h;
@@ -291,7 +293,7 @@ TEST(LinkOps, ModePayloadsAndStatusText) {
         h.form.press(h.form.btnMode);
         EXPECT_EQ(h.payloads().back(), c.payload);
         EXPECT_EQ(status, c.status);
-        EXPECT_EQ(h.form.pnMsg.caption(), "Set Mode Ok");
+        EXPECT_EQ(h.form.pnMsg.caption(), c.outcome);
     }
 }
 

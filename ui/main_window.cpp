@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -16,11 +18,17 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QTextDocumentFragment>
 #include <QTimer>
+#include <QWindow>
 #include <array>
 #include <limits>
 #include <string_view>
+
+#include "ui/language_images.h"
+#include "ui/text_fit.h"
 
 namespace torvik::ui {
 
@@ -242,22 +250,36 @@ QString MnemonicRichText(const QString& caption) {
             out += QStringLiteral("<u>") + escaped(next) + QStringLiteral("</u>");
         }
     }
-    // pre-wrap keeps runs of blanks (the maker line has three) and still
-    // lets the status line wrap.
-    return QStringLiteral("<span style=\"white-space:pre-wrap\">") + out +
-           QStringLiteral("</span>");
+    // pre keeps runs of blanks (the maker line has three) on one line.
+    return QStringLiteral("<span style=\"white-space:pre\">") + out + QStringLiteral("</span>");
+}
+
+QString LatinFamily() {
+    static const QString family = [] {
+        const QString wanted = QStringLiteral("Liberation Sans");
+        if (QFontDatabase::families().contains(wanted)) return wanted;
+        // Not known to fontconfig: the files of fonts-liberation2 directly.
+        const char* const kFiles[] = {
+            "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf",
+            "/usr/share/fonts/truetype/liberation2/LiberationSans-Bold.ttf",
+        };
+        QString loaded;
+        for (const char* file : kFiles) {
+            const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+            const QStringList names = QFontDatabase::applicationFontFamilies(id);
+            if (loaded.isEmpty() && !names.isEmpty()) loaded = names.first();
+        }
+        if (!loaded.isEmpty()) return loaded;
+        return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }();
+    return family;
 }
 
 QStringList FontFamilies(int language) {
-    // Stand-ins for the layout's sans-serif faces, metric-compatible with
-    // Arial where available; the CJK face comes last so only characters the
-    // Latin faces lack are taken from it.
-    QStringList families = {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                            QStringLiteral("Arial"),           QStringLiteral("Nimbus Sans"),
-                            QStringLiteral("Helvetica"),       QStringLiteral("DejaVu Sans")};
-    families << (language == 2 ? QStringLiteral("Noto Sans CJK TC")
-                               : QStringLiteral("Noto Sans CJK SC"));
-    return families;
+    // The CJK face comes last so only characters the Latin face lacks are
+    // taken from it.
+    return {LatinFamily(), language == 2 ? QStringLiteral("Noto Sans CJK TC")
+                                         : QStringLiteral("Noto Sans CJK SC")};
 }
 
 namespace {
@@ -325,6 +347,24 @@ QIcon MagnifierIcon() {
     return QIcon(pm);
 }
 
+QIcon CloseIcon() {
+    // A dark cross, drawn rather than taken from the style's image files.
+    QIcon icon;
+    for (int scale : {1, 2}) {
+        QPixmap pm(16 * scale, 16 * scale);
+        pm.setDevicePixelRatio(scale);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(200, 30, 30), 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(4, 4), QPointF(12, 12));
+        p.drawLine(QPointF(12, 4), QPointF(4, 12));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
 QPixmap LanguageImage(const QString& text, const QString& cjk_family) {
     QPixmap pm(34, 16);
     pm.fill(Qt::transparent);
@@ -351,8 +391,10 @@ Panel::Panel(Style style, QWidget* parent) : QLabel(parent), style_(style) {
     if (style == Style::Status) {
         // Border, its one-pixel width, the bevel; on the right the link
         // indicator sits over the panel.
+        // One line, never a hidden second one: a long text gets a smaller
+        // font instead (MainWindow::fit_text).
         setContentsMargins(4, 3, 40, 3);
-        setWordWrap(true);
+        setWordWrap(false);
     } else {
         setContentsMargins(2, 1, 2, 1);
     }
@@ -377,6 +419,46 @@ void Panel::paintEvent(QPaintEvent* event) {
 }
 
 ShapeWidget::ShapeWidget(Shape shape, QWidget* parent) : QWidget(parent), shape_(shape) {}
+
+void ScrollBar::keyPressEvent(QKeyEvent* event) {
+    SliderAction action = SliderNoAction;
+    switch (event->key()) {
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+            action = SliderSingleStepAdd;
+            break;
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+            action = SliderSingleStepSub;
+            break;
+        case Qt::Key_PageDown:
+            action = SliderPageStepAdd;
+            break;
+        case Qt::Key_PageUp:
+            action = SliderPageStepSub;
+            break;
+        case Qt::Key_Home:
+            action = SliderToMinimum;
+            break;
+        case Qt::Key_End:
+            action = SliderToMaximum;
+            break;
+        default:
+            QScrollBar::keyPressEvent(event);
+            return;
+    }
+    triggerAction(action);
+    event->accept();
+}
+
+void ListBox::showPopup() {
+    QPalette popup = palette();
+    popup.setColor(QPalette::Highlight, popup.color(QPalette::Base).darker(160));
+    popup.setColor(QPalette::HighlightedText, Qt::white);
+    view()->setPalette(popup);
+    view()->setFont(font());
+    QComboBox::showPopup();
+}
 
 void ShapeWidget::set_color(const QColor& color) {
     if (color == color_) return;
@@ -429,7 +511,10 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
-    setFont(LayoutFont(16, true));
+    // Every widget gets the families of the language in force from the
+    // start, so the first captions need no second pass over the fonts.
+    font_language_ = form_.state.language;
+    setFont(LayoutFont(16, true, font_language_));
 
     for (Control* c : form_.controls()) {
         if (c->kind() == Kind::Window) continue;
@@ -464,13 +549,13 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
         close();
     };
     for (Control* c : form_.controls()) mirror_all(*c);
-    refresh_language_fonts();
+    if (font_language_ != form_.state.language) refresh_language_fonts();
 }
 
 MainWindow::~MainWindow() {
     form_.observer = nullptr;
     form_.close_window = nullptr;
-    set_input_blocked(false);
+    if (input_blocked_) qApp->removeEventFilter(this);
 }
 
 QWidget* MainWindow::widget(const std::string& name) const {
@@ -516,14 +601,14 @@ QWidget* MainWindow::create_widget(Control& c) {
             w = new LargeButton(parent);
             break;
         case Kind::List: {
-            auto* cb = new QComboBox(parent);
+            auto* cb = new ListBox(parent);
             cb->setEditable(false);
-            for (const std::string& item : c.items()) cb->addItem(qstr(item));
+            for (const std::string& item : c.items()) cb->addItem(DisplayText(item));
             w = cb;
             break;
         }
         case Kind::ScrollBar: {
-            auto* sb = new QScrollBar(Qt::Horizontal, parent);
+            auto* sb = new ScrollBar(parent);
             sb->setRange(c.min(), c.max());
             sb->setSingleStep(1);
             sb->setPageStep(c.large_step());
@@ -548,6 +633,8 @@ QWidget* MainWindow::create_widget(Control& c) {
                 // Without a limit in the model the box takes any length
                 // (Qt's own default would cut it at 32767 characters).
                 e->setMaxLength(c.max_length > 0 ? c.max_length : std::numeric_limits<int>::max());
+                // One byte on the wire per character typed.
+                e->setValidator(new Latin1Validator(e));
             }
             e->setReadOnly(c.read_only);
             w = e;
@@ -571,7 +658,9 @@ QWidget* MainWindow::create_widget(Control& c) {
 void MainWindow::style_widget(Control& c, QWidget* w) {
     const Look look = look_of(c);
     const FontLook font = font_of(look);
-    w->setFont(LayoutFont(font.pixel_size, font.bold));
+    w->setFont(LayoutFont(font.pixel_size, font.bold, font_language_));
+    base_px_[w] = font.pixel_size;
+    w->setProperty("layoutPx", font.pixel_size);
     QPalette pal = w->palette();
     switch (look) {
         case Look::Value: {
@@ -580,12 +669,6 @@ void MainWindow::style_widget(Control& c, QWidget* w) {
                 pal.setColor(role, bg);
             for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
                 pal.setColor(role, Qt::yellow);
-            if (auto* cb = qobject_cast<QComboBox*>(w)) {
-                QPalette popup = pal;
-                popup.setColor(QPalette::Highlight, bg.darker(160));
-                popup.setColor(QPalette::HighlightedText, Qt::white);
-                cb->view()->setPalette(popup);
-            }
             break;
         }
         case Look::Status:
@@ -611,13 +694,10 @@ void MainWindow::style_widget(Control& c, QWidget* w) {
         // The default button: drawn as such, and Enter presses it.
         button->setDefault(true);
     } else if (c.name() == "btnExit") {
-        button->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+        button->setIcon(CloseIcon());
         button->setIconSize(QSize(16, 16));
-    } else if (c.name() == "btnGB") {
-        button->setIcon(LanguageImage(QStringLiteral("簡体"), QStringLiteral("Noto Sans CJK SC")));
-        button->setIconSize(QSize(34, 16));
-    } else if (c.name() == "btnBIG5") {
-        button->setIcon(LanguageImage(QStringLiteral("繁體"), QStringLiteral("Noto Sans CJK TC")));
+    } else if (c.name() == "btnGB" || c.name() == "btnBIG5") {
+        button->setIcon(LanguageIcon(c.name() == "btnBIG5"));
         button->setIconSize(QSize(34, 16));
     }
 }
@@ -653,7 +733,7 @@ std::string MainWindow::edit_text(Control& c) const {
     auto* e = qobject_cast<QLineEdit*>(widget(c.name()));
     if (!e) return {};
     const QString text = e->text();
-    if (c.kind() != Kind::MaskedEdit) return text.toStdString();
+    if (c.kind() != Kind::MaskedEdit) return WireBytes(text);
     // The model holds the digits only, never the mask's blanks.
     std::string digits;
     for (QChar ch : text) {
@@ -675,7 +755,7 @@ void MainWindow::mirror_all(Control& c) {
 
 void MainWindow::mirror(Control& c, Prop prop) {
     if (c.kind() == Kind::Window) {
-        if (prop == Prop::Caption) setWindowTitle(qstr(c.caption()));
+        if (prop == Prop::Caption) setWindowTitle(DisplayText(c.caption()));
         if (prop == Prop::Enabled) set_input_blocked(!c.enabled());
         return;
     }
@@ -697,18 +777,38 @@ void MainWindow::mirror(Control& c, Prop prop) {
     switch (prop) {
         case Prop::Caption:
             if (auto* l = qobject_cast<QLabel*>(w)) {
-                l->setText(MnemonicRichText(qstr(c.caption())));
+                const QString caption = DisplayText(c.caption());
+                // Rich text only where a mnemonic is to be underlined: plain
+                // labels are much cheaper to lay out and paint.
+                if (caption.contains(u'&')) {
+                    l->setTextFormat(Qt::RichText);
+                    l->setText(MnemonicRichText(caption));
+                } else {
+                    l->setTextFormat(Qt::PlainText);
+                    l->setText(caption);
+                }
+                // The card ID panel may have to shrink its text: its tooltip
+                // holds the whole of it.
+                if (c.name() == "pnCardID") {
+                    const QString hint = DisplayText(c.hint());
+                    l->setToolTip(hint.isEmpty() ? PlainCaption(caption)
+                                                 : PlainCaption(caption) + u'\n' + hint);
+                }
             } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
                 if (edit_text(c) != c.text()) {
                     const int cursor = e->cursorPosition();
-                    e->setText(qstr(c.text()));
+                    e->setText(EditText(c.text()));
                     e->setCursorPosition(std::min(cursor, static_cast<int>(e->text().size())));
                 }
             } else if (auto* b = qobject_cast<QPushButton*>(w);
                        b && c.kind() != Kind::ImageButton) {
-                b->setText(qstr(c.caption()));
+                b->setText(DisplayText(c.caption()));
             }
-            if (form_.state.language != font_language_) refresh_language_fonts();
+            if (form_.state.language != font_language_) {
+                refresh_language_fonts();
+            } else {
+                fit_text(w);
+            }
             break;
         case Prop::Enabled:
             w->setEnabled(c.enabled());
@@ -729,7 +829,11 @@ void MainWindow::mirror(Control& c, Prop prop) {
             if (auto* s = qobject_cast<ShapeWidget*>(w)) s->set_color(to_qcolor(c.color()));
             break;
         case Prop::Hint:
-            w->setToolTip(qstr(c.hint()));
+            if (c.name() == "pnCardID") {
+                mirror(c, Prop::Caption);
+            } else {
+                w->setToolTip(DisplayText(c.hint()));
+            }
             break;
     }
 }
@@ -744,18 +848,109 @@ void MainWindow::refresh_language_fonts() {
     apply(this);
     for (auto& [control, w] : widgets_) {
         apply(w);
-        if (auto* cb = qobject_cast<QComboBox*>(w)) apply(cb->view());
+        fit_text(w);
+    }
+}
+
+void MainWindow::fit_text(QWidget* w) {
+    const auto base = base_px_.find(w);
+    if (base == base_px_.end()) return;
+    // Whether the text fits at a font: on one line, except on large buttons,
+    // which wrap their caption within their height.
+    std::function<bool(const QFont&)> fits;
+    if (auto* cb = qobject_cast<QComboBox*>(w)) {
+        QStyleOptionComboBox opt;
+        opt.initFrom(cb);
+        opt.editable = false;
+        opt.frame = true;
+        const int room =
+            cb->style()
+                ->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, cb)
+                .width() -
+            4;
+        fits = [cb, room](const QFont& f) {
+            const QFontMetrics m(f);
+            for (int i = 0; i < cb->count(); ++i) {
+                if (m.horizontalAdvance(cb->itemText(i)) > room) return false;
+            }
+            return true;
+        };
+    } else if (auto* b = qobject_cast<QPushButton*>(w)) {
+        if (b->text().isEmpty()) return;
+        QStyleOptionButton opt;
+        opt.initFrom(b);
+        opt.features = QStyleOptionButton::None;
+        const QRect contents = b->style()
+                                   ->subElementRect(QStyle::SE_PushButtonContents, &opt, b)
+                                   .adjusted(2, 0, -2, 0);
+        const QString text = PlainCaption(b->text());
+        if (qobject_cast<LargeButton*>(b)) {
+            fits = [contents, text](const QFont& f) {
+                const QFontMetrics m(f);
+                for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
+                    if (m.horizontalAdvance(word) > contents.width()) return false;
+                }
+                return m.boundingRect(contents, Qt::AlignCenter | Qt::TextWordWrap, text)
+                           .height() <= contents.height();
+            };
+        } else {
+            const int icon = b->icon().isNull() ? 0 : b->iconSize().width() + 4;
+            const int room = contents.width() - icon;
+            fits = [room, text](const QFont& f) {
+                return QFontMetrics(f).horizontalAdvance(text) <= room;
+            };
+        }
+    } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        const int room = l->contentsRect().width();
+        const QString plain = l->textFormat() == Qt::PlainText
+                                  ? l->text()
+                                  : QTextDocumentFragment::fromHtml(l->text()).toPlainText();
+        fits = [room, plain](const QFont& f) {
+            return QFontMetrics(f).horizontalAdvance(plain) <= room;
+        };
+    } else {
+        return;
+    }
+    QFont f = w->font();
+    int px = base->second;
+    for (; px > kLegibleFloorPx; --px) {
+        f.setPixelSize(px);
+        if (fits(f)) break;
+    }
+    if (w->font().pixelSize() != px) {
+        f.setPixelSize(px);
+        w->setFont(f);
     }
 }
 
 void MainWindow::set_input_blocked(bool blocked) {
-    if (blocked == input_blocked_) return;
-    input_blocked_ = blocked;
     if (blocked) {
+        release_pending_ = false;
+        if (input_blocked_) return;
+        input_blocked_ = true;
         qApp->installEventFilter(this);
-    } else {
-        qApp->removeEventFilter(this);
+        return;
     }
+    if (!input_blocked_ || release_pending_) return;
+    // Clicks and keys given during the operation's sleeps and beeps still
+    // wait in the event queue. The window takes input again only once they
+    // have been taken out of it and dropped: a later pass of the event loop,
+    // outside the model's handler, so no tick lands in the middle of it.
+    release_pending_ = true;
+    QTimer::singleShot(0, this, [this] { release_input(); });
+}
+
+void MainWindow::release_input() {
+    if (!release_pending_ || releasing_) return;
+    releasing_ = true;
+    // Everything queued up to now, input dropped by the filter; bounded, so
+    // a stream of events cannot keep the window blocked.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    releasing_ = false;
+    if (!release_pending_) return;  // disabled again meanwhile
+    release_pending_ = false;
+    input_blocked_ = false;
+    qApp->removeEventFilter(this);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -767,11 +962,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
         case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::InputMethod:
         case QEvent::Wheel:
         case QEvent::ContextMenu:
         case QEvent::TouchBegin:
         case QEvent::TouchUpdate:
         case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+        case QEvent::NativeGesture:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
             // Input to this window only; message boxes and other windows
             // work as usual, and painting and timers are never held up.
             return static_cast<QWidget*>(watched)->window() == this;
@@ -784,13 +988,30 @@ void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_once_) return;
     shown_once_ = true;
-    if (QScreen* s = screen()) {
-        const QRect area = s->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    place_on_screen();
     form_.dispatch([this] { form_.FormShow(); });
-    refresh_language_fonts();
+    if (font_language_ != form_.state.language) refresh_language_fonts();
     if (QWidget* scan = widget("btnScan")) scan->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::place_on_screen() {
+    QScreen* s = screen();
+    if (!s) return;
+    // The title bar counts: a window taller than the screen keeps its title
+    // bar (and so its move handle) at the top of the available area.
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    placed_with_frame_ = !frame.isNull();
+    move(WindowPlacement(s->availableGeometry(), size().grownBy(frame)));
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The window manager tells the frame's size only once the window is
+    // mapped; place the window once more with it.
+    if (shown_once_ && !placed_with_frame_ && windowHandle() &&
+        !windowHandle()->frameMargins().isNull()) {
+        place_on_screen();
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

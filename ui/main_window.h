@@ -5,10 +5,12 @@
 // no reader logic lives here.
 #pragma once
 #include <QColor>
+#include <QComboBox>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -33,10 +35,20 @@ inline constexpr int kClientHeight = 579;
 // everything else is escaped and blanks are kept as typed.
 QString MnemonicRichText(const QString& caption);
 
-// Font families for a language: the Latin stand-ins for the layout's fonts
+// The face that stands in for the layout's sans-serif fonts, by name, never
+// by a substitute fontconfig picks: Liberation Sans (fonts-liberation2,
+// metric-compatible with the faces the layout was measured with), loaded
+// from its files when fontconfig does not list it, else the toolkit's
+// sans-serif face. Resolved once.
+QString LatinFamily();
+
+// Font families for a language: the Latin stand-in for the layout's fonts
 // first, then the CJK face whose glyph forms match the language (Simplified
 // for 0 and 1, Traditional for 2), so Chinese text falls back to it.
 QStringList FontFamilies(int language);
+
+// The smallest pixel size a text is shrunk to so that it fits its control.
+inline constexpr int kLegibleFloorPx = 10;
 
 // A font of the layout at a pixel size.
 QFont LayoutFont(int pixel_size, bool bold, int language = 0);
@@ -44,6 +56,8 @@ QFont LayoutFont(int pixel_size, bool bold, int language = 0);
 // The images drawn at start-up.
 QIcon AppIcon();
 QIcon MagnifierIcon();
+// The close image of btnExit.
+QIcon CloseIcon();
 // 34 by 16 image of two red Chinese characters in the given CJK face.
 QPixmap LanguageImage(const QString& text, const QString& cjk_family);
 
@@ -60,6 +74,28 @@ class Panel : public QLabel {
 
   private:
     Style style_;
+};
+
+// A horizontal scroll bar that the keyboard moves the usual way: Right and
+// Down raise the position by the small step, Left and Up lower it, Page Down
+// and Page Up by the large step, Home and End go to the ends.
+class ScrollBar : public QScrollBar {
+    Q_OBJECT
+  public:
+    explicit ScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A drop-down list whose popup is made only when it is first opened (and
+// then takes the list's font and the value style's selection colours), so
+// that showing the window builds no popups.
+class ListBox : public QComboBox {
+    Q_OBJECT
+  public:
+    explicit ListBox(QWidget* parent) : QComboBox(parent) {}
+    void showPopup() override;
 };
 
 // The link indicator (ellipse) and the card flash (rounded rectangle).
@@ -114,12 +150,18 @@ class MainWindow : public QWidget {
     void refresh_language_fonts();
     int font_language() const { return font_language_; }
 
-    // True while the model's window is disabled: mouse and keyboard input
-    // to this window is swallowed.
+    // True while the model's window is disabled, and after it is enabled
+    // again until the input that arrived meanwhile has been taken out of the
+    // queue: mouse and keyboard input to this window is swallowed.
     bool input_blocked() const { return input_blocked_; }
+
+    // Shrinks the font of a control's widget until its text fits (down to
+    // kLegibleFloorPx); the layout's size when it fits at that.
+    void fit_text(QWidget* w);
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -131,6 +173,8 @@ class MainWindow : public QWidget {
     void mirror(app::Control& c, app::Prop prop);
     void mirror_all(app::Control& c);
     void set_input_blocked(bool blocked);
+    void release_input();
+    void place_on_screen();
     // Edit text as the model holds it (masked edits: the digits only).
     std::string edit_text(app::Control& c) const;
 
@@ -143,6 +187,10 @@ class MainWindow : public QWidget {
     bool shown_once_ = false;
     bool close_allowed_ = false;
     bool input_blocked_ = false;
+    bool release_pending_ = false;
+    bool releasing_ = false;
+    std::unordered_map<const QWidget*, int> base_px_;  // the layout's pixel size
+    bool placed_with_frame_ = false;
 };
 
 }  // namespace torvik::ui
