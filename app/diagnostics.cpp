@@ -1,24 +1,107 @@
 #include "app/diagnostics.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdio>
 
 namespace torvik::app {
 namespace {
 
-constexpr const char* kNoDeviceHint =
-    "No serial device found: is the USB adapter plugged in? If it disappears right after plug-in, "
-    "brltty may "
-    "have claimed it (look for 'brltty' in: sudo dmesg | grep -i tty; remove it with: sudo apt "
-    "remove brltty)";
+// The texts of this channel in the three languages (UTF-8), by key; kept
+// apart from the message catalogue, which holds only the window's texts.
+enum Key {
+    kTried,
+    kAnswered,
+    kNoAnswer,
+    kNothing,
+    kGarbled,
+    kFirstBytes,
+    kWrongLength,  // %d: the length
+    kCannotOpen,
+    kSettingsCount,  // %d
+    kTimes,          // %d
+    kTo,
+    kAt,
+    kNoDevice,
+    kLockHint,  // %s: the one setting tried
+    kNoComYet,
+    kNoDeviceForCom,
+    kPinned,
+    kKeptFor,
+    kLastSeen,
+    kSkipped,
+    kKeys
+};
+
+using Row = std::array<const char*, 3>;
+constexpr std::array<Row, kKeys> kTexts = {{
+    {"The scan tried:", "扫描尝试了:", "掃描嘗試了:"},
+    {"answered", "有回应", "有回應"},
+    {"no answer", "没有回应", "沒有回應"},
+    {"nothing arrived", "没有收到任何资料", "沒有收到任何資料"},
+    {"garbled: wrong speed or parity, noise, or two devices on the line",
+     "乱码: 通讯速度或同位检查不符、线路杂讯, 或线上有两台设备",
+     "亂碼: 通訊速度或同位檢查不符、線路雜訊, 或線上有兩台設備"},
+    {"first bytes", "最先收到的字节", "最先收到的位元組"},
+    {"presence reply of %d bytes instead of 16", "询问回应长度为 %d 字节, 应为 16",
+     "詢問回應長度為 %d 位元組, 應為 16"},
+    {"cannot be opened", "无法开启", "無法開啟"},
+    {"%d settings", "%d 种设定", "%d 種設定"},
+    {"%d times", "%d 次", "%d 次"},
+    {" to ", " 至 ", " 至 "},
+    {" at ", " 使用 ", " 使用 "},
+    {"No serial device found: is the USB adapter plugged in? If it disappears right after "
+     "plug-in, brltty may have claimed it (look for 'brltty' in: sudo dmesg | grep -i tty; "
+     "remove it with: sudo apt remove brltty)",
+     "找不到任何串行设备: USB 转接器是否已插上? 若插上后立即消失, 可能被 brltty 占用 "
+     "(在 sudo dmesg | grep -i tty 的输出中找 'brltty'; 用 sudo apt remove brltty 移除)",
+     "找不到任何序列裝置: USB 轉接器是否已插上? 若插上後立即消失, 可能被 brltty 佔用 "
+     "(在 sudo dmesg | grep -i tty 的輸出中找 'brltty'; 用 sudo apt remove brltty 移除)"},
+    {"The lock box beside the baud rate was ticked, so each port was tried only at %s: clear "
+     "it so that all fourteen settings are tried.",
+     "通讯速度旁的锁定框已勾选, 每个端口只尝试了 %s: 取消勾选即可尝试全部十四种设定。",
+     "通訊速度旁的鎖定框已勾選, 每個埠只嘗試了 %s: 取消勾選即可嘗試全部十四種設定。"},
+    {"no COM port yet", "尚无 COM 端口", "尚無 COM 埠"},
+    {"no device", "没有设备", "沒有設備"},
+    {"pinned", "指定", "指定"},
+    {"kept for", "保留给", "保留給"},
+    {"last seen", "上次所见", "上次所見"},
+    {"skipped", "已略过", "已略過"},
+}};
+
+std::string T(Key key, int language) {
+    const size_t column = language >= 0 && language < 3 ? static_cast<size_t>(language) : 0;
+    return kTexts[static_cast<size_t>(key)][column];
+}
+
+// A text with one %d or %s filled in.
+std::string Fill(Key key, int language, const std::string& value) {
+    const std::string text = T(key, language);
+    size_t at = text.find("%d");
+    if (at == std::string::npos) at = text.find("%s");
+    if (at == std::string::npos) return text;
+    return text.substr(0, at) + value + text.substr(at + 2);
+}
 
 std::string Com(int port) {
     return "COM" + std::to_string(port);
 }
 
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        char h[4];
+        std::snprintf(h, sizeof h, "%02X ", c);
+        out += h;
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
 // The cause without the "COM3 (/dev/ttyUSB0): " the serial device puts in
 // front of it, since the line names port and device itself.
-std::string BareCause(const PortAttempt& a) {
-    if (a.cause.empty()) return "cannot be opened";
+std::string BareCause(const PortAttempt& a, int language) {
+    if (a.cause.empty()) return T(kCannotOpen, language);
     const std::string com = Com(a.port);
     if (a.cause.compare(0, com.size(), com) != 0) return a.cause;
     size_t rest = com.size();
@@ -31,36 +114,58 @@ std::string BareCause(const PortAttempt& a) {
     return a.cause.substr(rest + 2);
 }
 
-std::string AttemptOutcome(const PortAttempt& a) {
-    if (!a.opened) return BareCause(a);
-    return a.answered ? "answered" : "no answer";
+// The outcome of an opening, without the bytes of a garbled reply.
+std::string AttemptOutcome(const PortAttempt& a, int language) {
+    if (!a.opened) return BareCause(a, language);
+    if (a.answered) return T(kAnswered, language);
+    switch (a.reply) {
+        case ReplyCause::kNotRecorded:
+            return T(kNoAnswer, language);
+        case ReplyCause::kNothing:
+            return T(kNothing, language);
+        case ReplyCause::kGarbled:
+            return T(kGarbled, language);
+        case ReplyCause::kWrongLength:
+            return Fill(kWrongLength, language, std::to_string(a.reply_length));
+        case ReplyCause::kAnswered:
+            return T(kAnswered, language);
+    }
+    return T(kNoAnswer, language);
 }
 
 // The settings of a run of openings of one port: "at A", "at A; B",
 // "at A to D (4 settings)", and "(2 times)" for one string tried again.
-std::string SettingsOf(const std::vector<const PortAttempt*>& run) {
+std::string SettingsOf(const std::vector<const PortAttempt*>& run, int language) {
     std::vector<std::string> distinct;
     for (const PortAttempt* a : run) {
         if (distinct.empty() || distinct.back() != a->settings) distinct.push_back(a->settings);
     }
-    std::string text = " at " + distinct.front();
+    std::string text = T(kAt, language) + distinct.front();
     if (distinct.size() == 2) text += "; " + distinct.back();
-    if (distinct.size() > 2)
-        text += " to " + distinct.back() + " (" + std::to_string(distinct.size()) + " settings)";
-    if (distinct.size() == 1 && run.size() > 1)
-        text += " (" + std::to_string(run.size()) + " times)";
+    if (distinct.size() > 2) {
+        text += T(kTo, language) + distinct.back() + " (" +
+                Fill(kSettingsCount, language, std::to_string(distinct.size())) + ")";
+    }
+    if (distinct.size() == 1 && run.size() > 1) {
+        text += " (" + Fill(kTimes, language, std::to_string(run.size())) + ")";
+    }
     return text;
 }
 
 }  // namespace
 
 std::string DescribeScan(const std::vector<PortAttempt>& attempts,
-                         const std::vector<std::string>& present_devices) {
-    std::string text = attempts.empty() ? "" : "The scan tried:";
+                         const std::vector<std::string>& present_devices,
+                         const std::vector<std::pair<std::string, std::string>>& skipped_devices,
+                         const ScanContext& context) {
+    const int lang = context.language;
+    std::string text = attempts.empty() ? "" : T(kTried, lang);
     bool any_opened = false;
+    bool any_answered = false;
+    std::string locked_settings;
     for (size_t i = 0; i < attempts.size();) {
         const PortAttempt& first = attempts[i];
-        const std::string outcome = AttemptOutcome(first);
+        const std::string outcome = AttemptOutcome(first, lang);
         any_opened = any_opened || first.opened;
         std::string line;
         if (first.device.empty()) {
@@ -69,37 +174,81 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
             int last = first.port;
             while (j < attempts.size() && attempts[j].device.empty() &&
                    attempts[j].port == last + 1 && !attempts[j].opened &&
-                   AttemptOutcome(attempts[j]) == outcome) {
+                   AttemptOutcome(attempts[j], lang) == outcome) {
                 last = attempts[j++].port;
             }
-            line =
-                Com(first.port) + (last != first.port ? " to " + Com(last) : "") + ": " + outcome;
+            line = Com(first.port) + (last != first.port ? T(kTo, lang) + Com(last) : "") + ": " +
+                   outcome;
             i = j;
         } else {
             std::vector<const PortAttempt*> run{&first};
             size_t j = i + 1;
             while (j < attempts.size() && attempts[j].port == first.port &&
                    attempts[j].device == first.device && attempts[j].opened == first.opened &&
-                   AttemptOutcome(attempts[j]) == outcome) {
+                   AttemptOutcome(attempts[j], lang) == outcome) {
                 run.push_back(&attempts[j++]);
             }
-            line = Com(first.port) + " (" + first.device + ")" + SettingsOf(run) + ": " + outcome;
+            line = Com(first.port) + " (" + first.device + ")" + SettingsOf(run, lang) + ": " +
+                   outcome;
+            if (first.opened && !first.answered && first.reply == ReplyCause::kGarbled &&
+                !first.first_bytes.empty()) {
+                line += " (" + T(kFirstBytes, lang) + ": " + Hex(first.first_bytes) + ")";
+            }
             i = j;
         }
         if (!text.empty()) text += '\n';
         text += line;
     }
+    for (const auto& [device, reason] : skipped_devices) {
+        if (!text.empty()) text += '\n';
+        text += device + ": " + T(kSkipped, lang) + ": " + reason;
+    }
+    for (const PortAttempt& a : attempts) {
+        any_answered = any_answered || a.answered;
+        if (a.opened && locked_settings.empty()) locked_settings = a.settings;
+    }
     if (present_devices.empty() && !any_opened) {
         if (!text.empty()) text += '\n';
-        text += kNoDeviceHint;
+        text += T(kNoDevice, lang);
+    }
+    if (context.locked && any_opened && !any_answered) {
+        if (!text.empty()) text += '\n';
+        text += Fill(kLockHint, lang, locked_settings);
     }
     return text;
 }
 
-std::string DescribeLink(int port, const std::string& device) {
-    if (port < 1) return "no COM port yet";
-    if (device.empty()) return Com(port) + ": no device";
+std::string DescribeLink(int port, const std::string& device, int language) {
+    if (port < 1) return T(kNoComYet, language);
+    if (device.empty()) return Com(port) + ": " + T(kNoDeviceForCom, language);
     return Com(port) + " = " + device;
+}
+
+std::string DescribeLink(int port, const link::ComMap& map, int language) {
+    if (port < 1) return T(kNoComYet, language);
+    std::optional<link::ComMap::Entry> e;
+    for (const link::ComMap::Entry& entry : map.entries()) {  // a fresh look
+        if (entry.number == port) e = entry;
+    }
+    using State = link::ComMap::State;
+    const std::string device =
+        e && (e->state == State::kPresent || e->state == State::kPinned) ? e->device : "";
+    if (device.empty()) {
+        std::string text = Com(port) + ": " + T(kNoDeviceForCom, language);
+        if (e && e->state == State::kAbsent) {
+            const std::string adapter = e->info.adapter();
+            text += " (" + T(kKeptFor, language) + " " + (adapter.empty() ? e->key : adapter);
+            if (!e->device.empty()) text += ", " + T(kLastSeen, language) + " " + e->device;
+            text += ")";
+        }
+        return text;
+    }
+    std::string text = Com(port) + " = " + device;
+    const std::string adapter = e->info.adapter();
+    if (!adapter.empty()) text += ", " + adapter;
+    if (!e->info.by_id.empty() && !e->info.names_formed) text += ", by-id " + e->info.by_id;
+    if (e->state == State::kPinned) text += " (" + T(kPinned, language) + ")";
+    return text;
 }
 
 }  // namespace torvik::app

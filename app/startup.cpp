@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/file_settings_store.h"
+#include "link/exit_cleanup.h"
 
 namespace torvik::app {
 
@@ -27,7 +28,8 @@ const char* const kSharedOptionsHelp =
     "                     with settings kept in a temporary file\n"
     "  --settings FILE    settings file (default /var/lib/torvik-config/settings.reg)\n"
     "  --port COMn=PATH   use PATH as COMn (n from 1 to 16); may be given more than once\n"
-    "  --trace[=FILE]     print every frame on stderr, or append it to FILE\n";
+    "  --trace[=FILE]     print every frame on stderr, or append it to FILE\n"
+    "  --list-ports       print the COM numbers and the serial devices, then end\n";
 
 OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
                               link::ComMap& map, std::string& error) {
@@ -38,6 +40,10 @@ OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& optio
     }
     if (arg == "--trace") {
         options.trace = true;
+        return OptionParse::kTaken;
+    }
+    if (arg == "--list-ports") {
+        options.list_ports = true;
         return OptionParse::kTaken;
     }
     if (arg.starts_with("--trace=")) {
@@ -61,11 +67,24 @@ OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& optio
             return OptionParse::kError;
         }
         options.settings_path = value;
-    } else if (!map.add_override(value)) {
-        error = std::string("bad --port value ") + value + " (expected COMn=PATH, n from 1 to 16)";
+    } else if (std::string why; !map.add_override(value, &why)) {
+        // A console or a login terminal is refused with what the system uses it for.
+        error = link::ComMap::pin_well_formed(value)
+                    ? std::string("--port ") + value + " refused: " + why
+                    : std::string("bad --port value ") + value +
+                          " (expected COMn=PATH, n from 1 to 16)";
         return OptionParse::kError;
     }
     return OptionParse::kTaken;
+}
+
+int ListPorts(const StartOptions& options, link::ComMap& map, FILE* out) {
+    const std::string settings =
+        options.settings_path.empty() ? kDefaultSettingsPath : options.settings_path;
+    map.set_number_file(link::ComNumberPathBeside(settings));
+    const std::string text = link::FormatPortList(map);
+    std::fputs(text.c_str(), out);
+    return std::fflush(out) == 0 ? 0 : 1;
 }
 
 std::string OwnDirectory() {
@@ -89,6 +108,7 @@ TemporaryDirectory::TemporaryDirectory(const std::string& prefix) {
                                  std::string(std::strerror(errno)));
     }
     path_ = pattern;
+    link::RegisterTempPath(path_, true);  // removed on a kill too
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
@@ -103,6 +123,7 @@ TemporaryDirectory::~TemporaryDirectory() {
         ::closedir(dir);
     }
     ::rmdir(path_.c_str());
+    link::ClearTempPath(path_);
 }
 
 // ---- simulated reader ----
@@ -145,6 +166,7 @@ std::string SimulatedReader::Start(const std::string& program,
     ::close(pipe_fds[1]);
     pid_ = pid;
     out_ = pipe_fds[0];
+    link::RegisterChild(pid_);  // ended on a kill too
 
     std::string line;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -187,6 +209,7 @@ void SimulatedReader::Stop() {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        link::ClearChild(pid_);
         pid_ = -1;
     }
     if (out_ >= 0) {
@@ -211,6 +234,8 @@ Launch::Launch(const StartOptions& options, link::ComMap& map,
         }
     }
     if (settings_path_.empty()) settings_path_ = kDefaultSettingsPath;
+    // Each device keeps its COM number in a file beside the settings.
+    map.set_number_file(link::ComNumberPathBeside(settings_path_));
 }
 
 // ---- wire trace ----
@@ -250,13 +275,48 @@ WireTrace::~WireTrace() {
     if (own_) std::fclose(out_);
 }
 
-void WireTrace::Attach(TfrmModule& form) {
+std::string FormatPortLine(long long ms, const link::PortEvent& event, const std::string& device,
+                           const std::string& by_id, const std::string& failure) {
+    char head[32];
+    std::snprintf(head, sizeof head, "%9lld ms ", ms);
+    const std::string com = "COM" + std::to_string(event.port_number);
+    if (!event.opening) return head + ("close " + com);
+    if (!event.opened) return head + ("open " + com + " failed: " + failure);
+    std::string line = head + ("open " + com + " = " + (device.empty() ? "?" : device));
+    if (!by_id.empty()) line += " (by-id " + by_id + ")";
+    return line + " at " + event.settings;
+}
+
+void WireTrace::Attach(TfrmModule& form, const link::ComMap* map) {
     const auto start = std::chrono::steady_clock::now();
-    form.link.set_trace([this, start](char direction, std::string_view bytes) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
-        Line(FormatFrameLine(static_cast<long long>(ms), direction, bytes));
+    const auto elapsed = [start] {
+        return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count());
+    };
+    if (map != nullptr) {
+        const std::string list = link::FormatPortList(*map);
+        Line(list.substr(0, list.empty() ? 0 : list.size() - 1));
+    }
+    form.link.set_trace([this, &form, elapsed](char direction, std::string_view bytes) {
+        std::string line = FormatFrameLine(elapsed(), direction, bytes);
+        // A bare '?' would not say whether nothing came or what was wrong.
+        if (direction == '?') line += "  " + link::DescribeFault(form.link.last_fault());
+        Line(line);
+    });
+    form.port.set_watcher([this, &form, map, elapsed](const link::PortEvent& event) {
+        std::string device, by_id, failure;
+        if (event.opening) {
+            device = form.svc.serial.device_path(event.port_number);
+            if (!event.opened) failure = form.svc.serial.last_open_failure();
+            if (failure.empty()) failure = "cannot be opened";
+            if (map != nullptr) {
+                if (const auto entry = map->entry(event.port_number)) {
+                    if (!entry->info.names_formed) by_id = entry->info.by_id;
+                }
+            }
+        }
+        Line(FormatPortLine(elapsed(), event, device, by_id, failure));
     });
 }
 

@@ -21,7 +21,8 @@ struct StartOptions {
     bool simulate = false;
     std::string settings_path;  // empty: the per-machine file (a temporary one with --simulate)
     bool trace = false;
-    std::string trace_file;  // with --trace=FILE; empty: stderr
+    std::string trace_file;   // with --trace=FILE; empty: stderr
+    bool list_ports = false;  // --list-ports: print the COM map and end
 };
 
 // The help lines of the shared options, for a front end's --help.
@@ -37,6 +38,10 @@ enum class OptionParse {
 // --trace, --trace=FILE.
 OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
                               link::ComMap& map, std::string& error);
+
+// --list-ports: prints the COM map (link/com_map.h) with the numbers kept
+// beside the settings file, and gives the exit code.
+int ListPorts(const StartOptions& options, link::ComMap& map, FILE* out);
 
 // The directory of the running program (torvik-sim is installed beside it).
 std::string OwnDirectory();
@@ -101,9 +106,12 @@ class Launch {
 };
 
 // The wire trace: one line per frame with milliseconds since start,
-// direction, the bytes in hex and their printable characters; free lines
-// (the scan's account) in between. To stderr, or appended to a file that
-// starts each run with the date and the tool's version.
+// direction, the bytes in hex and their printable characters, a refused or
+// cut-off reply ('?') followed by its reason; each opening of a port (COM
+// number, device, by-id name, settings, or why it failed) and each closing
+// before and after the frames sent through it; free lines (the COM map at
+// the start, the scan's account) in between. To stderr, or appended to a
+// file that starts each run with the date and the tool's version.
 class WireTrace {
   public:
     // Throws std::runtime_error when the file cannot be opened.
@@ -112,8 +120,10 @@ class WireTrace {
     WireTrace(const WireTrace&) = delete;
     WireTrace& operator=(const WireTrace&) = delete;
 
-    // Every frame the model's link sends or receives goes to the trace.
-    void Attach(TfrmModule& form);
+    // Every frame the model's link sends or receives, and every opening and
+    // closing of its port, goes to the trace; with the COM map, the map
+    // is written first and openings name the adapter's by-id name.
+    void Attach(TfrmModule& form, const link::ComMap* map = nullptr);
     void Line(const std::string& text);
     FILE* out() const { return out_; }
 
@@ -125,5 +135,12 @@ class WireTrace {
 // One trace line for a frame (without the newline); the clock is the
 // milliseconds since the trace began.
 std::string FormatFrameLine(long long ms, char direction, std::string_view bytes);
+
+// One trace line for an opening or closing of a port:
+//   "      812 ms open COM3 = /dev/ttyUSB0 (by-id /dev/serial/by-id/...) at 19200,e,8,1"
+//   "      812 ms open COM4 failed: COM4: no such device"
+//   "     1230 ms close COM3"
+std::string FormatPortLine(long long ms, const link::PortEvent& event, const std::string& device,
+                           const std::string& by_id, const std::string& failure);
 
 }  // namespace torvik::app

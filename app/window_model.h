@@ -33,9 +33,19 @@ struct Services {
 
 enum class Outcome { Success, Failure, NotFound };
 
+// What came back to the presence checks of one opening, the most telling
+// of its tries (later kinds tell more).
+enum class ReplyCause {
+    kNotRecorded,  // no presence check was recorded
+    kNothing,      // not a byte arrived
+    kGarbled,      // bytes, but no valid frame
+    kWrongLength,  // a valid frame of another length than 16 bytes
+    kAnswered,
+};
+
 // One opening the scan tried, for telling the technician why no reader was
 // found: the COM number, the device it stands for, the settings, whether it
-// opened (and why not), and whether the reader answered.
+// opened (and why not), whether the reader answered, and what came instead.
 struct PortAttempt {
     int port = 0;
     std::string device;
@@ -43,6 +53,9 @@ struct PortAttempt {
     bool opened = false;
     std::string cause;  // why the open failed
     bool answered = false;
+    ReplyCause reply = ReplyCause::kNotRecorded;
+    int reply_length = 0;     // kWrongLength: the frame's length
+    std::string first_bytes;  // kGarbled: the first bytes that arrived
 };
 
 // One reader operation, stated by what differs from the common pattern.

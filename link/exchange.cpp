@@ -7,6 +7,24 @@
 
 namespace torvik::link {
 
+std::string DescribeFault(ReplyFault fault) {
+    switch (fault) {
+        case ReplyFault::kNone:
+            return "valid reply";
+        case ReplyFault::kNothing:
+            return "no reply";
+        case ReplyFault::kCutOff:
+            return "cut off: no frame ended in time";
+        case ReplyFault::kBadCheck:
+            return "refused: check digits do not match";
+        case ReplyFault::kMalformed:
+            return "refused: not a reply frame";
+        case ReplyFault::kNeverQuiet:
+            return "cut off: the line never went quiet";
+    }
+    return "refused";
+}
+
 std::string Link::field(int first, int length) const {
     if (first < 1 || length <= 0) return {};
     const auto start = static_cast<size_t>(first - 1);
@@ -39,6 +57,7 @@ void Link::finish_reply() {
 
 bool Link::SendShort(std::string_view payload) {
     buffer_.fill(0);
+    fault_ = ReplyFault::kNothing;
     const auto* bytes = reinterpret_cast<const uint8_t*>(payload.data());
     const uint8_t x = xor8(bytes, payload.size(), kTAB);
     const char hi = hex_digit(x >> 4), lo = hex_digit(x & 0xF);
@@ -66,15 +85,21 @@ bool Link::SendShort(std::string_view payload) {
         if (byte != kCR || buffer_[0] != kLF) return std::nullopt;
         finish_reply();
         const int length = count_;
-        if (length < 4) return false;
+        if (length < 4) {
+            fault_ = ReplyFault::kMalformed;
+            return false;
+        }
         const uint8_t y = xor8(buffer_.data(), static_cast<size_t>(length - 3));
-        return buffer_[static_cast<size_t>(length - 3)] == uint8_t(hex_digit(y >> 4)) &&
-               buffer_[static_cast<size_t>(length - 2)] == uint8_t(hex_digit(y & 0xF));
+        const bool valid = buffer_[static_cast<size_t>(length - 3)] == uint8_t(hex_digit(y >> 4)) &&
+                           buffer_[static_cast<size_t>(length - 2)] == uint8_t(hex_digit(y & 0xF));
+        fault_ = valid ? ReplyFault::kNone : ReplyFault::kBadCheck;
+        return valid;
     });
 }
 
 bool Link::SendLong(std::string_view payload) {
     buffer_.fill(0);
+    fault_ = ReplyFault::kNothing;
     std::string framed;
     framed.reserve(payload.size() + 2);
     framed.push_back(char(kSOH));
@@ -97,11 +122,13 @@ bool Link::SendLong(std::string_view payload) {
         buffer_[static_cast<size_t>(count_)] = byte;
         if (++count_ == static_cast<int>(kBufferSize)) {
             count_ = 0;
+            fault_ = ReplyFault::kMalformed;
             return false;  // overflow
         }
         if (byte == kETX) etx_pos = count_;
         if (byte == kEOT) eot_pos = count_;
         if (byte != kCR) return std::nullopt;
+        fault_ = ReplyFault::kMalformed;
         if (etx_pos == 0 || eot_pos == 0 || eot_pos <= etx_pos + 4) return false;
         finish_reply();
         // The CRC runs from the ETX to the first EOT, and the four characters
@@ -113,7 +140,9 @@ bool Link::SendLong(std::string_view payload) {
         while (eot < received && buffer_[eot] != kEOT) ++eot;
         if (eot < 5 || eot + 4 >= received) return false;
         const std::string want = crc_digits(crc16_arc(buffer_.data(), eot + 1));
-        return std::memcmp(buffer_.data() + eot + 1, want.data(), 4) == 0;
+        const bool valid = std::memcmp(buffer_.data() + eot + 1, want.data(), 4) == 0;
+        fault_ = valid ? ReplyFault::kNone : ReplyFault::kBadCheck;
+        return valid;
     });
 }
 
@@ -127,15 +156,23 @@ bool Link::Receive(uint32_t budget_ms, OnByte on_byte) {
     const uint32_t start = clock_.now_ms();
     const uint32_t hard_limit_ms = 2 * budget_ms;
     uint32_t elapsed = 0;
+    bytes_received_ = 0;
+    first_bytes_.clear();
     do {
         uint8_t byte = 0;
         if (port_.ReadByte(byte)) {
             if (trace_) trace_rx_.push_back(static_cast<char>(byte));
+            ++bytes_received_;
+            if (first_bytes_.size() < kFirstBytes) first_bytes_.push_back(static_cast<char>(byte));
             if (const std::optional<bool> done = on_byte(byte)) {
                 trace_received(*done);
                 return *done;
             }
-            if (elapsed_ms(start, clock_.now_ms()) > hard_limit_ms) break;
+            fault_ = ReplyFault::kCutOff;
+            if (elapsed_ms(start, clock_.now_ms()) > hard_limit_ms) {
+                fault_ = ReplyFault::kNeverQuiet;
+                break;
+            }
         } else {
             pump_.process_pending();
             elapsed = elapsed_ms(start, clock_.now_ms());

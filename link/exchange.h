@@ -33,9 +33,22 @@ constexpr uint8_t kTAB = 0x09, kLF = 0x0A, kCR = 0x0D;
 constexpr uint32_t kShortBudgetMs = 200;
 constexpr uint32_t kLongBudgetMs = 300;
 
-// Optional wire trace: direction ('>' sent, '<' received), the bytes, and
-// whether the exchange accepted them.
+// Optional wire trace: direction ('>' sent, '<' accepted reply, '?' bytes
+// the exchange refused or that were cut off; Link::last_fault() says why).
 using TraceSink = std::function<void(char direction, std::string_view bytes)>;
+
+// Why the last exchange got no valid reply.
+enum class ReplyFault {
+    kNone,        // a valid reply came
+    kNothing,     // not a byte arrived within the budget
+    kCutOff,      // bytes arrived, but no frame ended within the budget
+    kBadCheck,    // a frame ended, but its check digits did not match
+    kMalformed,   // a frame ended, but it is not shaped like a reply
+    kNeverQuiet,  // the line kept talking until twice the budget
+};
+
+// "no reply", "cut off: no frame end within the time", ...
+std::string DescribeFault(ReplyFault fault);
 
 class Link {
   public:
@@ -62,6 +75,13 @@ class Link {
     // Character of the last reply at a 1-based position, '\0' beyond its end.
     char at(int position) const;
 
+    // Why the last exchange failed (kNone after a valid reply), how many
+    // bytes it received, and the first of them (at most kFirstBytes).
+    static constexpr size_t kFirstBytes = 16;
+    ReplyFault last_fault() const { return fault_; }
+    int bytes_received() const { return bytes_received_; }
+    const std::string& first_bytes() const { return first_bytes_; }
+
     void set_trace(TraceSink sink) { trace_ = std::move(sink); }
     Port& port() { return port_; }
 
@@ -82,6 +102,9 @@ class Link {
     std::string last_reply_;
     TraceSink trace_;
     std::string trace_rx_;
+    ReplyFault fault_ = ReplyFault::kNone;
+    int bytes_received_ = 0;
+    std::string first_bytes_;
 };
 
 }  // namespace torvik::link

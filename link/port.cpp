@@ -5,6 +5,9 @@ namespace torvik::link {
 bool Port::OpenPort(int port_number, const std::string& settings) {
     if (open_) return false;
     open_ = device_.open(port_number, settings);
+    port_number_ = port_number;
+    settings_ = settings;
+    if (watcher_) watcher_(PortEvent{true, port_number, settings, open_});
     return open_;
 }
 
@@ -12,6 +15,7 @@ void Port::ClosePort() {
     if (!open_) return;
     device_.close();
     open_ = false;
+    if (watcher_) watcher_(PortEvent{false, port_number_, settings_, false});
 }
 
 void Port::WriteByte(uint8_t byte) {

@@ -3,12 +3,21 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/clock.h"
 #include "link/serial_device.h"
 
 namespace torvik::link {
+
+// An opening (with its result) or a closing of the port, for the trace.
+struct PortEvent {
+    bool opening = true;  // false: the port was closed
+    int port_number = 0;
+    std::string settings;
+    bool opened = false;  // an opening that succeeded
+};
 
 class Port {
   public:
@@ -29,12 +38,19 @@ class Port {
     bool ReadByte(uint8_t& byte);
 
     SerialDevice& device() { return device_; }
+    // Told of every opening and closing.
+    void set_watcher(std::function<void(const PortEvent&)> watcher) {
+        watcher_ = std::move(watcher);
+    }
     Clock& clock() { return clock_; }
 
   private:
     SerialDevice& device_;
     Clock& clock_;
     bool open_ = false;
+    int port_number_ = 0;
+    std::string settings_;
+    std::function<void(const PortEvent&)> watcher_;
 };
 
 }  // namespace torvik::link

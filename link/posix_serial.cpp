@@ -13,6 +13,7 @@
 #include <ctime>
 #include <utility>
 
+#include "link/exit_cleanup.h"
 #include "link/port_diagnostics.h"
 
 namespace torvik::link {
@@ -94,6 +95,19 @@ void pause_1ms() {
     }
 }
 
+// Gives the last bytes written a moment to leave before the line's own
+// settings come back (another speed would garble them), then drops what a
+// stuck line still holds, so that neither the restore nor the close waits
+// on it.
+void let_output_drain(int fd) {
+    for (int waited = 0; waited < 20; ++waited) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) break;
+        pause_1ms();
+    }
+    tcflush(fd, TCOFLUSH);
+}
+
 int64_t monotonic_ms() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -117,6 +131,7 @@ OpenFailure failure_from_errno(int error) {
         case EIO:
             return OpenFailure::kVanished;
         case ENOTTY:
+        case EISDIR:
             return OpenFailure::kNotASerialDevice;
         default:
             return OpenFailure::kOther;
@@ -205,14 +220,17 @@ PosixSerialDevice::~PosixSerialDevice() {
     close();
 }
 
-bool PosixSerialDevice::fail(int port_number, std::string path, OpenFailure kind, int error) {
+bool PosixSerialDevice::fail(int port_number, std::string path, OpenFailure kind, int error,
+                             std::string detail) {
     failure_ = kind;
     failure_port_ = port_number;
     failure_path_ = std::move(path);
-    failure_detail_.clear();
+    failure_detail_ = std::move(detail);
     // The details are looked up now: the program holding the port may let
     // go of it before the text is read.
-    if (kind == OpenFailure::kOther && error != 0) {
+    if (!failure_detail_.empty()) {
+        // given by the caller
+    } else if (kind == OpenFailure::kOther && error != 0) {
         failure_detail_ = std::strerror(error);
     } else if (kind == OpenFailure::kPermissionDenied) {
         failure_detail_ = permission_detail(failure_path_);
@@ -242,6 +260,9 @@ std::string PosixSerialDevice::last_open_failure() const {
         case OpenFailure::kNotASerialDevice:
             cause = "not a serial device";
             break;
+        case OpenFailure::kSystemPort:
+            cause = "skipped: " + failure_detail_;
+            break;
         case OpenFailure::kAlreadyOpen:
             cause = "a port is already open";
             break;
@@ -261,6 +282,21 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
     std::string path = map_.path(port_number);
     if (path.empty()) return fail(port_number, {}, OpenFailure::kNoSuchDevice);
 
+    // A console or a login terminal is not even opened: opening alone may
+    // change its modem lines or hang up the session on a last close.
+    if (std::string why = map_.system_ports().reason(path); !why.empty()) {
+        return fail(port_number, std::move(path), OpenFailure::kSystemPort, 0, std::move(why));
+    }
+
+    // Programs that lock by lock file see nothing else; their file is
+    // looked at before the device is touched.
+    PortHolder holder;
+    if (lock_.acquire(path, holder) == UucpLock::Result::kBusy) {
+        return fail(port_number, std::move(path), OpenFailure::kBusy, 0,
+                    holder.pid > 0 ? ": " + describe_holders({holder})
+                                   : std::string(" (held by another program)"));
+    }
+
     // O_NONBLOCK: do not wait for carrier while opening. It stays set: reads
     // wait in poll anyway, and writes use it to give up on a line that no
     // longer drains instead of hanging the tool.
@@ -270,10 +306,12 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         const int error = errno;
+        lock_.release();
         return fail(port_number, std::move(path), failure_from_errno(error), error);
     }
     auto give_up = [&](OpenFailure kind, int error) {
         ::close(fd);
+        lock_.release();
         return fail(port_number, std::move(path), kind, error);
     };
 
@@ -295,10 +333,17 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
     // a privileged process gets past it, so look before taking it over.
     int held = 0;
     if (ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0) return give_up(OpenFailure::kBusy, EBUSY);
-    ioctl(fd, TIOCEXCL);
 
-    saved_vmin_ = t.c_cc[VMIN];
-    saved_vtime_ = t.c_cc[VTIME];
+    // The whole line as found, kept for the close and for a signal that
+    // ends the tool while the port is open.
+    if (!save_tty_state(fd, saved_)) {
+        const int error = errno;
+        return give_up(failure_from_errno(error), error);
+    }
+    ioctl(fd, TIOCEXCL);
+    cleanup_slot_ = RegisterOpenPort(fd, saved_, true);
+    for (const std::string& file : lock_.files()) AddPortLockFile(cleanup_slot_, file);
+
     make_raw(t);
     // A settings string that does not parse leaves speed, parity and
     // character size as the device had them.
@@ -316,17 +361,18 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
 
 void PosixSerialDevice::close() {
     if (fd_ < 0) return;
-    termios t{};
-    if (tcgetattr(fd_, &t) == 0) {
-        t.c_cc[VMIN] = saved_vmin_;
-        t.c_cc[VTIME] = saved_vtime_;
-        tcsetattr(fd_, TCSANOW, &t);
-    }
+    let_output_drain(fd_);
+    // Everything back as it was found: speed, character size, parity, stop
+    // bits, modes, echo, flow control, control characters, time-outs.
+    restore_tty_state(fd_, saved_);
     // The exclusive flag belongs to the tty and outlives this descriptor.
     ioctl(fd_, TIOCNXCL);
     flock(fd_, LOCK_UN);
     ::close(fd_);
     fd_ = -1;
+    lock_.release();
+    ClearOpenPort(cleanup_slot_);
+    cleanup_slot_ = -1;
 }
 
 void PosixSerialDevice::write(const uint8_t* data, size_t count) {

@@ -1,14 +1,20 @@
 // The serial device on this system: a tty opened exclusively by its COM
-// number, in raw mode, read one byte at a time with a 1 ms wait.
+// number, in raw mode, read one byte at a time with a 1 ms wait. A port of
+// the system (console, login terminal) is never opened; a port another
+// program holds, by descriptor or by lock file, is left alone; and every
+// port is given back exactly as it was found.
 #pragma once
 #include <termios.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/com_map.h"
 #include "link/serial_device.h"
+#include "link/tty_state.h"
+#include "link/uucp_lock.h"
 
 namespace torvik::link {
 
@@ -39,14 +45,18 @@ enum class OpenFailure {
     kPermissionDenied,  // the user may not open the device
     kBusy,              // another program (or another handle here) holds it
     kVanished,          // the file is there but the device behind it is gone
-    kNotASerialDevice,  // the path is not a terminal
+    kNotASerialDevice,  // the path is not a terminal (a file, a directory)
+    kSystemPort,        // a console or a login terminal: never opened
     kAlreadyOpen,       // this object already holds a port
     kOther,             // anything else; the system's error text is kept
 };
 
 class PosixSerialDevice final : public SerialDevice {
   public:
-    explicit PosixSerialDevice(const ComMap& map) : map_(map) {}
+    // `lock_dirs`: where lock files are looked for and taken.
+    explicit PosixSerialDevice(const ComMap& map,
+                               std::vector<std::string> lock_dirs = default_lock_dirs())
+        : map_(map), lock_(std::move(lock_dirs)) {}
     ~PosixSerialDevice() override;
     PosixSerialDevice(const PosixSerialDevice&) = delete;
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
@@ -59,23 +69,33 @@ class PosixSerialDevice final : public SerialDevice {
     // held by ModemManager (pid 812)", ...; empty after a good open.
     std::string last_open_failure() const override;
     std::string device_path(int port_number) const override { return map_.path(port_number); }
+    void begin_scan() override { map_.system_ports().hold(); }
+    void end_scan() override { map_.system_ports().release(); }
+    std::vector<std::pair<std::string, std::string>> skipped_ports() const override {
+        return map_.skipped_devices();
+    }
 
     bool is_open() const { return fd_ >= 0; }
     OpenFailure last_open_failure_kind() const { return failure_; }
     const std::string& last_open_failure_path() const { return failure_path_; }
 
   private:
-    bool fail(int port_number, std::string path, OpenFailure kind, int error = 0);
+    // Records why an open failed; `detail` given here replaces the one the
+    // kind would look up.
+    bool fail(int port_number, std::string path, OpenFailure kind, int error = 0,
+              std::string detail = {});
 
     const ComMap& map_;
+    UucpLock lock_;
     int fd_ = -1;
-    unsigned char saved_vmin_ = 0;
-    unsigned char saved_vtime_ = 0;
+    TtyState saved_;         // the line as it was found, put back at close
+    int cleanup_slot_ = -1;  // where a signal handler finds the port
     OpenFailure failure_ = OpenFailure::kNone;
     int failure_port_ = 0;
     std::string failure_path_;
     // kOther: the system's error text; kPermissionDenied and kBusy: what
-    // follows "permission denied" or "busy" (group advice, holders).
+    // follows "permission denied" or "busy" (group advice, holders);
+    // kSystemPort: what the system uses it for.
     std::string failure_detail_;
 };
 

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace torvik::link {
 
@@ -15,7 +17,8 @@ class SerialDevice {
     // line settings as they were and the open still succeeds. False when the
     // device is missing, busy or cannot be opened.
     virtual bool open(int port_number, const std::string& settings) = 0;
-    // Restores the saved time-outs and releases the device.
+    // Gives the device back as it was found (its time-outs, and on this
+    // system its whole terminal state) and releases it.
     virtual void close() = 0;
     // One blocking write; errors are not reported.
     virtual void write(const uint8_t* data, size_t count) = 0;
@@ -26,6 +29,25 @@ class SerialDevice {
     virtual std::string last_open_failure() const { return {}; }
     // The device a COM number stands for (empty when none).
     virtual std::string device_path(int /*port_number*/) const { return {}; }
+    // A scan begins or ends: in between, the device may find out once which
+    // ports the system uses, instead of at every opening.
+    virtual void begin_scan() {}
+    virtual void end_scan() {}
+    // Serial devices left out of the COM numbering because the system uses
+    // them, with the reason: ("/dev/ttyS0", "system console").
+    virtual std::vector<std::pair<std::string, std::string>> skipped_ports() const { return {}; }
+};
+
+// Keeps a scan's bracket closed on every way out of the scan.
+class ScanScope {
+  public:
+    explicit ScanScope(SerialDevice& device) : device_(device) { device_.begin_scan(); }
+    ~ScanScope() { device_.end_scan(); }
+    ScanScope(const ScanScope&) = delete;
+    ScanScope& operator=(const ScanScope&) = delete;
+
+  private:
+    SerialDevice& device_;
 };
 
 }  // namespace torvik::link

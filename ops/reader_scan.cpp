@@ -27,6 +27,29 @@ std::string PortSuffix(int port) {
     return " : #" + std::to_string(port);
 }
 
+// The presence check, with what came back kept in the record of the
+// opening: the most telling result of its tries.
+bool RecordedPresenceCheck(TfrmModule& f) {
+    const bool found = f.PresenceCheck();
+    app::PortAttempt& a = f.scan_record.back();
+    app::ReplyCause cause = app::ReplyCause::kAnswered;
+    if (!found) {
+        if (f.link.last_fault() == link::ReplyFault::kNone) {
+            cause = app::ReplyCause::kWrongLength;
+        } else if (f.link.bytes_received() == 0) {
+            cause = app::ReplyCause::kNothing;
+        } else {
+            cause = app::ReplyCause::kGarbled;
+        }
+    }
+    if (cause >= a.reply) {
+        a.reply = cause;
+        a.reply_length = f.link.receive_count();
+        a.first_bytes = f.link.first_bytes();
+    }
+    return found;
+}
+
 }  // namespace
 
 void btnScanClick(TfrmModule& f) {
@@ -38,6 +61,8 @@ void btnScanClick(TfrmModule& f) {
     f.pnID.set_caption("__");
     f.ProcessMessages();
 
+    // Which ports belong to the system is looked up once for the whole scan.
+    link::ScanScope scope(f.svc.serial);
     bool found = false;
     f.state.reader_found = false;
     f.scan_record.clear();
@@ -51,7 +76,7 @@ void btnScanClick(TfrmModule& f) {
         f.cmbBaudRate.set_index(link.index);
         if (f.OpenPortRecorded(link.port, link.settings)) {
             f.pnMsg.set_caption(f.Text(32) + PortSuffix(link.port));
-            for (int i = 0; i < 3 && !found; ++i) found = f.PresenceCheck();
+            for (int i = 0; i < 3 && !found; ++i) found = RecordedPresenceCheck(f);
             f.scan_record.back().answered = found;
             f.port.ClosePort();
         }
@@ -67,7 +92,7 @@ void btnScanClick(TfrmModule& f) {
             const std::string settings = SettingsAt(f, index);
             if (!f.OpenPortRecorded(port, settings)) break;
             f.pnMsg.set_caption(f.Text(32) + PortSuffix(port));
-            for (int t = 0; t < 2 && !found; ++t) found = f.PresenceCheck();
+            for (int t = 0; t < 2 && !found; ++t) found = RecordedPresenceCheck(f);
             f.scan_record.back().answered = found;
             if (found) {
                 link = app::LinkSettings{port, settings, index};

@@ -12,8 +12,8 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   dpkg-dev file
-  fonts-liberation2
   lintian desktop-file-utils appstream devscripts man-db
+  libudev-dev umockdev libumockdev-dev
 )
 
 missing=()

@@ -221,10 +221,21 @@ const std::string kNoDeviceHint =
     "sudo apt remove brltty)";
 
 PortAttempt Tried(int port, std::string device, std::string settings, bool answered = false) {
-    return {port, std::move(device), std::move(settings), true, "", answered};
+    PortAttempt a;
+    a.port = port;
+    a.device = std::move(device);
+    a.settings = std::move(settings);
+    a.opened = true;
+    a.answered = answered;
+    return a;
 }
 PortAttempt Failed(int port, std::string device, std::string cause, std::string settings = "") {
-    return {port, std::move(device), std::move(settings), false, std::move(cause), false};
+    PortAttempt a;
+    a.port = port;
+    a.device = std::move(device);
+    a.settings = std::move(settings);
+    a.cause = std::move(cause);
+    return a;
 }
 PortAttempt Absent(int port) {
     return Failed(port, "", "COM" + std::to_string(port) + ": no such device");
@@ -284,6 +295,36 @@ TEST(DescribeScan, ListsPortsInOrderWithCausesCollapsed) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(app::DescribeScan(c.attempts, c.present), c.want);
     }
+}
+
+TEST(DescribeLink, NamesTheAdapterFromTheComMap) {
+    link::ComMap map{"/nonexistent-dev", "/nonexistent-sys"};
+    std::vector<link::PortInfo> ports(1);
+    ports[0].device = "/dev/ttyUSB0";
+    ports[0].sys_name = "ttyUSB0";
+    ports[0].vendor = "FTDI";
+    ports[0].model = "FT232R_USB_UART";
+    ports[0].serial = "A1";
+    ports[0].by_id = "/dev/serial/by-id/usb-FTDI_A1-if00";
+    map.set_port_source([&ports] { return ports; });
+    map.set_time_source([] { return int64_t{1'800'000'000}; });
+    ASSERT_TRUE(map.add_override("COM2=/dev/pts/77"));
+    struct Case {
+        int port, language;
+        std::string want;
+    } const present[] = {
+        {1, 0,
+         "COM1 = /dev/ttyUSB0, FTDI FT232R USB UART, by-id /dev/serial/by-id/usb-FTDI_A1-if00"},
+        {2, 0, "COM2 = /dev/pts/77 (pinned)"},
+        {2, 2, "COM2 = /dev/pts/77 (指定)"},
+        {5, 0, "COM5: no device"},
+        {5, 1, "COM5: 没有设备"},
+        {0, 2, "尚無 COM 埠"},
+    };
+    for (const Case& c : present) EXPECT_EQ(app::DescribeLink(c.port, map, c.language), c.want);
+    ports.clear();  // pulled: the number stays kept for it
+    EXPECT_EQ(app::DescribeLink(1, map),
+              "COM1: no device (kept for FTDI FT232R USB UART, last seen /dev/ttyUSB0)");
 }
 
 TEST(DescribeLink, NamesTheDeviceOfTheStoredPort) {

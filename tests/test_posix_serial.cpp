@@ -20,6 +20,8 @@
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/posix_serial.h"
+#include "tests/port_rig.h"
+#include "tests/scratch_dir.h"
 
 namespace torvik::link {
 namespace {
@@ -129,9 +131,13 @@ class PosixSerialTest : public ::testing::Test {
         return got;
     }
 
+    // Lock files go to a scratch directory, never to the system's.
+    std::vector<std::string> locks() const { return {lock_dir_.dir.string()}; }
+
     int master_ = -1;
     std::string slave_;
     ComMap map_{"/nonexistent-dev", "/nonexistent-sys"};
+    test::TempDir lock_dir_;
 };
 
 TEST_F(PosixSerialTest, OpenAppliesRawModeTimeoutsAndSettings) {
@@ -143,24 +149,28 @@ TEST_F(PosixSerialTest, OpenAppliesRawModeTimeoutsAndSettings) {
         {"9600,o,7,2", B9600, PARODD | CSTOPB},
         {"2400,s,5,2", B2400, CMSPAR | CSTOPB},
         {"19200,e,8,1", B19200, 0},
-        // Refused strings leave the line as the previous case left it.
-        {"", B19200, 0},
-        {"fast", B19200, 0},
-        {"19201,n,8,2", B19200, 0},
-        {"19200,m,8,1.5", B19200, 0},
+        // Refused strings leave the line as it was found.
+        {"", B1200, PARODD},
+        {"fast", B1200, PARODD},
+        {"19201,n,8,2", B1200, PARODD},
+        {"19200,m,8,1.5", B1200, PARODD},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings);
         termios before = attrs();  // cooked, flow control on, blocking reads
         before.c_lflag |= ICANON | ECHO | ISIG;
         before.c_oflag |= OPOST;
-        before.c_cflag |= CRTSCTS;
+        before.c_cflag |= CRTSCTS | PARODD;
+        before.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CMSPAR | CLOCAL);
         before.c_iflag |= IXON | IXOFF;
         before.c_cc[VMIN] = 5;
         before.c_cc[VTIME] = 7;
+        cfsetispeed(&before, B1200);
+        cfsetospeed(&before, B1200);
         set_attrs(before);
+        before = attrs();  // as the pty keeps it
 
-        PosixSerialDevice dev(map_);
+        PosixSerialDevice dev(map_, locks());
         ASSERT_TRUE(dev.open(3, c.settings)) << dev.last_open_failure();
         termios t = attrs();
         EXPECT_EQ(cfgetospeed(&t), c.speed);
@@ -173,16 +183,13 @@ TEST_F(PosixSerialTest, OpenAppliesRawModeTimeoutsAndSettings) {
         EXPECT_EQ(t.c_cc[VMIN], 0);
         EXPECT_EQ(t.c_cc[VTIME], 0);
 
-        dev.close();  // gives the time-outs back, and only them
-        t = attrs();
-        EXPECT_EQ(t.c_cc[VMIN], 5);
-        EXPECT_EQ(t.c_cc[VTIME], 7);
-        EXPECT_EQ(cfgetospeed(&t), c.speed);
+        dev.close();  // the whole line back as it was found
+        test::expect_same_termios(attrs(), before);
     }
 }
 
 TEST_F(PosixSerialTest, PortIsHeldExclusively) {
-    PosixSerialDevice first(map_), second(map_);
+    PosixSerialDevice first(map_, locks()), second(map_, locks());
     ASSERT_TRUE(first.open(3, "19200,o,8,1"));
     const termios held = attrs();
 
@@ -211,7 +218,10 @@ TEST_F(PosixSerialTest, FailedOpensNameTheCause) {
     ASSERT_TRUE(map_.add_override("COM5=/nonexistent-dev/ttyUSB9"));
     ASSERT_TRUE(map_.add_override("COM6=" + plain));
     ASSERT_TRUE(map_.add_override("COM7=" + locked));
+    const std::string directory = lock_dir_.dir.string();
+    ASSERT_TRUE(map_.add_override("COM8=" + directory));
     const std::pair<int, std::string> cases[] = {
+        {8, "COM8 (" + directory + "): not a serial device"},
         {4, "COM4: no such device"},
         {0, "COM0: no such device"},
         {5, "COM5 (/nonexistent-dev/ttyUSB9): no such device"},
@@ -220,7 +230,7 @@ TEST_F(PosixSerialTest, FailedOpensNameTheCause) {
     };
     for (const auto& [number, text] : cases) {
         if (text.empty()) continue;  // root opens any file
-        PosixSerialDevice dev(map_);
+        PosixSerialDevice dev(map_, locks());
         EXPECT_FALSE(dev.open(number, "19200,e,8,1"));
         EXPECT_FALSE(dev.is_open());
         EXPECT_EQ(dev.last_open_failure(), text);
@@ -230,7 +240,7 @@ TEST_F(PosixSerialTest, FailedOpensNameTheCause) {
 }
 
 TEST_F(PosixSerialTest, ReadsTakeAboutOneMillisecond) {
-    PosixSerialDevice dev(map_);
+    PosixSerialDevice dev(map_, locks());
     ASSERT_TRUE(dev.open(3, "19200,e,8,1"));
     uint8_t byte = 0;
     for (int i = 0; i < 5; ++i) {
@@ -248,7 +258,7 @@ TEST_F(PosixSerialTest, ReadsTakeAboutOneMillisecond) {
 }
 
 TEST_F(PosixSerialTest, WritesWholeBlocksAndGivesUpOnAStuckLine) {
-    PosixSerialDevice dev(map_);
+    PosixSerialDevice dev(map_, locks());
     ASSERT_TRUE(dev.open(3, "19200,e,8,1"));
     std::string sent;
     for (int i = 0; i < 3000; ++i) sent.push_back(static_cast<char>(i));  // CR, LF, XON alike
@@ -273,7 +283,7 @@ double cpu_ms() {
 }
 
 TEST_F(PosixSerialTest, UnpluggedLineNeitherHangsNorSpins) {
-    PosixSerialDevice dev(map_);
+    PosixSerialDevice dev(map_, locks());
     ASSERT_TRUE(dev.open(3, "19200,e,8,1"));
     unplug();
     uint8_t byte = 0;
@@ -328,9 +338,12 @@ TEST_F(ComMapTest, NumbersPresentDevicesInStableOrder) {
     EXPECT_EQ(m.path(3), dev("ttyACM0"));
     for (int n : {-1, 0, 5}) EXPECT_EQ(m.path(n), "") << n;
 
-    touch("ttyUSB0");  // plugged in while running
-    EXPECT_EQ(m.path(1), dev("ttyUSB0"));
-    EXPECT_EQ(m.path(5), dev("ttyS0"));
+    // Plugged in while running: the new device gets the next free number,
+    // and the numbers already given stay with their devices.
+    touch("ttyUSB0");
+    EXPECT_EQ(m.path(1), dev("ttyUSB2"));
+    EXPECT_EQ(m.path(4), dev("ttyS0"));
+    EXPECT_EQ(m.path(5), dev("ttyUSB0"));
 
     EXPECT_TRUE(ComMap((root_ / "nope").string()).list().empty());
 }

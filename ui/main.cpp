@@ -28,6 +28,7 @@
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
+#include "link/exit_cleanup.h"
 #include "link/posix_serial.h"
 #include "ops/operations.h"
 #include "ui/main_window.h"
@@ -245,12 +246,14 @@ bool env_set(const char* name) {
 void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map,
                          torvik::app::WireTrace* trace) {
     const auto show_link = [&form, &map] {
-        const int port = form.state.link.port;
-        form.cmbBaudRate.set_hint(torvik::app::DescribeLink(port, map.path(port)));
+        form.cmbBaudRate.set_hint(
+            torvik::app::DescribeLink(form.state.link.port, map, form.state.language));
     };
     form.on_scan_finished = [&form, &map, trace,
                              show_link](const std::vector<torvik::app::PortAttempt>& record) {
-        const std::string text = torvik::app::DescribeScan(record, map.present_devices());
+        const std::string text =
+            torvik::app::DescribeScan(record, map.present_devices(), map.skipped_devices(),
+                                      {form.state.language, form.chkLock.checked()});
         form.pnMsg.set_hint(text);
         if (trace != nullptr) trace->Line(text);
         show_link();
@@ -327,9 +330,13 @@ void run_screenshot_script(MainWindow& window, TfrmModule& form, const QString& 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a kill, Ctrl+C or a logout from now on gives back the
+    // port and removes what this run made.
+    torvik::link::InstallExitCleanup();
     torvik::link::ComMap com_map;
     Options options;
     if (const auto code = parse_options(argc, argv, options, com_map)) return *code;
+    if (options.start.list_ports) return torvik::app::ListPorts(options.start, com_map, stdout);
 
     // Without a display Qt would abort; say what to do instead.
     if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM") &&
@@ -377,7 +384,7 @@ int main(int argc, char** argv) {
 
         TfrmModule form(torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store});
         torvik::ops::BindOperations(form);
-        if (trace) trace->Attach(form);
+        if (trace) trace->Attach(form, &com_map);
         MainWindow window(form);
         FirstPaintExit first_paint;
         if (options.exit_after_first_paint) window.installEventFilter(&first_paint);

@@ -1,0 +1,196 @@
+// The scan's account over pseudo-terminals: what came back on each port (a
+// silent peer, a reader at another speed, a noisy line, a presence reply of
+// 15 bytes), the hint on the speed lock, and the account in each language.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/diagnostics.h"
+#include "app/memory_settings_store.h"
+#include "app/window_model.h"
+#include "link/checksum.h"
+#include "link/com_map.h"
+#include "link/posix_serial.h"
+#include "ops/operations.h"
+#include "tests/wall_pump.h"
+
+namespace torvik::test {
+namespace {
+
+// A short reply frame around a body: LF, body, XOR digits, CR.
+std::string Reply(const std::string& body) {
+    std::string frame = "\n" + body;
+    const uint8_t x = link::xor8(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
+    frame += link::hex_digit(x >> 4);
+    frame += link::hex_digit(x & 0xF);
+    return frame + "\r";
+}
+
+// The other end of a pseudo-terminal, answering each request (up to its CR)
+// the way its kind does.
+class Peer {
+  public:
+    enum class Kind {
+        kSilent,     // a device that never answers
+        kAt38400,    // a reader at 38400: what it sends at another speed is garbage
+        kNoise,      // a line that only carries noise
+        kShortReply  // a presence reply one byte short
+    };
+    explicit Peer(Kind kind) : kind_(kind) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        path_ = ::ptsname(master_);
+        // Kept open so that the line settings the tool makes can be seen.
+        slave_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~Peer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (slave_ >= 0) ::close(slave_);
+        if (master_ >= 0) ::close(master_);
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    void Run() {
+        std::string request;
+        while (!stop_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0 || (p.revents & POLLIN) == 0) continue;
+            char buffer[256];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            request.append(buffer, static_cast<size_t>(n));
+            if (request.find('\r') == std::string::npos) continue;
+            request.clear();
+            const std::string answer = Answer();
+            if (!answer.empty()) (void)!::write(master_, answer.data(), answer.size());
+        }
+    }
+    std::string Answer() const {
+        termios t{};
+        const bool at_38400 = ::tcgetattr(slave_, &t) == 0 && cfgetospeed(&t) == B38400;
+        switch (kind_) {
+            case Kind::kSilent:
+                return {};
+            case Kind::kAt38400:
+                return at_38400 ? Reply("B01 12345678")
+                                : std::string("\x00\xE0\x1C\xFC\x80\x3F", 6);
+            case Kind::kNoise:
+                return "\x55\xAA\x13\x37\x55";
+            case Kind::kShortReply:
+                return Reply("B01 1234567");
+        }
+        return {};
+    }
+
+    Kind kind_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct QuietBeeper final : app::Beeper {
+    void beep(unsigned, unsigned) override {}
+};
+struct NoCursor final : app::BusyCursor {
+    void set_busy(bool) override {}
+};
+struct Errors final : app::ErrorBox {
+    void show_error(const std::string&) override {}
+};
+
+struct Rig {
+    explicit Rig(const std::vector<Peer::Kind>& kinds)
+        : serial(map), form(app::Services{serial, clock, pump, beeper, cursor, errors, store}) {
+        for (size_t i = 0; i < kinds.size(); ++i) {
+            peers.push_back(std::make_unique<Peer>(kinds[i]));
+            map.add_override("COM" + std::to_string(i + 1) + "=" + peers.back()->path());
+        }
+        ops::BindOperations(form);
+        form.FormCreate();
+        form.FormShow();
+    }
+    std::string Scan(bool locked, int language = 0) {
+        form.user_set_checked(form.chkLock, locked);
+        form.press(form.btnScan);
+        return app::DescribeScan(form.scan_record, map.present_devices(), map.skipped_devices(),
+                                 {language, form.chkLock.checked()});
+    }
+    std::string Pty(int i) const { return peers[static_cast<size_t>(i)]->path(); }
+
+    std::vector<std::unique_ptr<Peer>> peers;
+    link::ComMap map{"/nonexistent-dev", "/nonexistent-sys"};
+    link::PosixSerialDevice serial;
+    link::MonotonicClock clock;
+    WallPump pump;
+    QuietBeeper beeper;
+    NoCursor cursor;
+    Errors errors;
+    app::MemorySettingsStore store;
+    app::TfrmModule form;
+};
+
+const std::string kGarbled = "garbled: wrong speed or parity, noise, or two devices on the line";
+
+TEST(ScanAccount, TellsTheCausesApartAndPointsAtTheLock) {
+    using K = Peer::Kind;
+    Rig rig({K::kSilent, K::kAt38400, K::kNoise, K::kShortReply});
+    const std::string account = rig.Scan(true);
+    ASSERT_FALSE(rig.form.state.reader_found);
+    const std::string at = " at 19200,e,8,1: ";
+    EXPECT_EQ(account,
+              "The scan tried:\n"
+              "COM1 (" +
+                  rig.Pty(0) + ")" + at +
+                  "nothing arrived\n"
+                  "COM2 (" +
+                  rig.Pty(1) + ")" + at + kGarbled +
+                  " (first bytes: 00 E0 1C FC 80 3F)\n"
+                  "COM3 (" +
+                  rig.Pty(2) + ")" + at + kGarbled +
+                  " (first bytes: 55 AA 13 37 55)\n"
+                  "COM4 (" +
+                  rig.Pty(3) + ")" + at +
+                  "presence reply of 15 bytes instead of 16\n"
+                  "COM5 to COM16: no such device\n"
+                  "The lock box beside the baud rate was ticked, so each port was tried only at "
+                  "19200,e,8,1: clear it so that all fourteen settings are tried.");
+
+    // The same account in the two Chinese languages, from the same record.
+    const std::string simplified = app::DescribeScan(rig.form.scan_record, {}, {}, {1, true});
+    EXPECT_NE(simplified.find("COM1 (" + rig.Pty(0) + ") 使用 19200,e,8,1: 没有收到任何资料"),
+              std::string::npos)
+        << simplified;
+    EXPECT_NE(simplified.find("询问回应长度为 15 字节, 应为 16"), std::string::npos);
+    EXPECT_NE(simplified.find("取消勾选即可尝试全部十四种设定"), std::string::npos);
+    const std::string traditional = app::DescribeScan(rig.form.scan_record, {}, {}, {2, true});
+    EXPECT_NE(traditional.find("亂碼: 通訊速度或同位檢查不符"), std::string::npos) << traditional;
+    EXPECT_NE(traditional.find("(最先收到的位元組: 00 E0 1C FC 80 3F)"), std::string::npos);
+}
+
+TEST(ScanAccount, SweepShowsGarbageBelowTheReadersSpeedThenItsAnswer) {
+    Rig rig({Peer::Kind::kAt38400});
+    const std::string account = rig.Scan(false);
+    ASSERT_TRUE(rig.form.state.reader_found) << account;
+    EXPECT_EQ(rig.form.state.link.index, 6);
+    EXPECT_EQ(account, "The scan tried:\nCOM1 (" + rig.Pty(0) +
+                           ") at 4800,n,8,1 to 19200,e,8,1 (6 settings): " + kGarbled +
+                           " (first bytes: 00 E0 1C FC 80 3F)\nCOM1 (" + rig.Pty(0) +
+                           ") at 38400,n,8,1: answered");
+}
+
+}  // namespace
+}  // namespace torvik::test
