@@ -33,6 +33,10 @@ export SOURCE_DATE_EPOCH
 # The distribution's flags. The prefix maps keep the source and build
 # directories out of the binaries, so two builds in two places are equal.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+# A compiler cache that rewrites paths below its base directory into
+# relative ones would make the debug data (and so the build id) depend on
+# which object came from the cache; the package builds without that.
+unset CCACHE_BASEDIR
 cppflags="$(cd "$here" && dpkg-buildflags --get CPPFLAGS)"
 cxxflags="$(cd "$here" && dpkg-buildflags --get CXXFLAGS)"
 ldflags="$(cd "$here" && dpkg-buildflags --get LDFLAGS)"
