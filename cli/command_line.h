@@ -1,0 +1,72 @@
+// The command line of torvikctl: options that hold for the whole run, then
+// one or more commands, each with its arguments and options.
+#pragma once
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace torvik::cli {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0, kExitFailed = 1, kExitNotFound = 2, kExitUsage = 64;
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Command {
+    std::string name;
+    // scan
+    bool sweep = false;
+    // set-id, set-facility, enrol, delete, template-*, door-time, alarm-time
+    int number = 0;
+    // set-baud: settings index; set-card-type: card type index
+    int index = 0;
+    // set-mode: the three list selections
+    int mode = 0, wiegand = 0, rs485 = 0;
+    // read
+    bool encoded = false;
+    std::optional<long> count;
+    std::optional<double> seconds;
+    // template-get, template-put, backup, restore
+    std::string file;
+    std::vector<int> slots;  // empty: the default
+    std::optional<int> to_slot;
+    // raw
+    std::string text;
+};
+
+struct Invocation {
+    bool help = false;       // --help: `help_topic` empty for the overview
+    std::string help_topic;  // COMMAND --help
+    bool version = false;
+    bool list_ports = false;  // print the COM numbers and the serial devices, then end
+    bool simulate = false;
+    std::vector<std::string> ports;  // COMn=PATH
+    std::optional<int> com;
+    std::string settings_path;
+    bool trace = false;
+    std::string trace_file;  // empty: stderr
+    std::optional<int> language;
+    bool json = false;
+    bool beep = false;
+    std::vector<Command> commands;
+};
+
+// Throws UsageError with a text for the technician.
+Invocation ParseCommandLine(const std::vector<std::string>& args);
+
+// "1-3,7,10-12" → 1,2,3,7,10,11,12 (each 0..1000, in the order given,
+// repeats dropped); throws UsageError.
+std::vector<int> ParseSlotList(const std::string& text);
+
+// The overview (`torvikctl --help`) and one command's text.
+std::string UsageText();
+// Empty when there is no such command.
+std::string CommandHelp(const std::string& name);
+
+// Whether the name is a command.
+bool IsCommand(const std::string& name);
+
+}  // namespace torvik::cli

@@ -1,0 +1,124 @@
+#include "cli/text.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace torvik::cli {
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> Utf8ToLatin1(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        // Only the two-byte forms of U+0080..U+00FF (lead byte C2 or C3).
+        if ((c != 0xC2 && c != 0xC3) || i + 1 >= text.size()) return std::nullopt;
+        const auto next = static_cast<unsigned char>(text[i + 1]);
+        if ((next & 0xC0) != 0x80) return std::nullopt;
+        out.push_back(static_cast<char>(((c & 0x03) << 6) | (next & 0x3F)));
+        ++i;
+    }
+    return out;
+}
+
+bool IsUtf8(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        size_t extra = 0;
+        uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= bytes.size()) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto n = static_cast<unsigned char>(bytes[i + k]);
+            if ((n & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (n & 0x3F);
+        }
+        static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string ForTerminal(std::string_view bytes) {
+    return IsUtf8(bytes) ? std::string(bytes) : Latin1ToUtf8(bytes);
+}
+
+std::string WithoutMnemonic(std::string_view caption) {
+    std::string out;
+    for (size_t i = 0; i < caption.size(); ++i) {
+        if (caption[i] == '&') {
+            if (i + 1 < caption.size() && caption[i + 1] == '&') out.push_back('&');
+            if (i + 1 < caption.size() && caption[i + 1] == '&') ++i;
+            continue;
+        }
+        out.push_back(caption[i]);
+    }
+    return out;
+}
+
+std::string JsonQuote(std::string_view utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char esc[8];
+                    std::snprintf(esc, sizeof esc, "\\u%04X", c);
+                    out += esc;
+                } else {
+                    out.push_back(static_cast<char>(c));
+                }
+        }
+    }
+    out.push_back('"');
+    return out;
+}
+
+}  // namespace torvik::cli

@@ -1,0 +1,377 @@
+// The torvikctl program against torvik-sim on a pseudo-terminal: the real
+// serial device, the real clock, signals and exit statuses. Every COM number
+// is pinned (the simulated reader on COM1, missing files for the rest), so
+// no serial port of this machine is ever opened.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/alsa_beeper.h"
+#include "app/file_settings_store.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "app/window_model.h"
+#include "cli/command_line.h"
+#include "cli/template_file.h"
+#include "link/clock.h"
+#include "link/com_map.h"
+#include "link/posix_serial.h"
+#include "link/tty_state.h"
+#include "ops/operations.h"
+#include "tests/harness.h"
+#include "tests/scratch_dir.h"
+#include "tests/sim_process.h"
+#include "tests/wall_pump.h"
+
+namespace torvik::test {
+namespace {
+
+struct Ctl {
+    pid_t pid = -1;
+    int out = -1, err = -1;
+};
+
+struct CtlResult {
+    int status = -1;  // exit status; 128 + signal when killed
+    std::string out, err;
+};
+
+// The simulated readers run at 230400,e,8,1, stored as found by an earlier
+// scan: a 264-byte template reply then takes 13 ms of its 200 ms budget,
+// however busy the machine is.
+const std::vector<std::string> kFast = {"--baud", "230400", "--parity", "e"};
+
+void StoreFastLink(const TempDir& dir) {
+    app::FileSettingsStore store((dir.dir / "settings.reg").string());
+    app::SaveLinkSettings(store, app::LinkSettings{1, "230400,e,8,1", 13});
+}
+
+std::vector<std::string> Fast(std::vector<std::string> args) {
+    args.insert(args.begin(), kFast.begin(), kFast.end());
+    return args;
+}
+
+// Starts torvikctl with the ports pinned and the settings in `dir`.
+Ctl Spawn(const TempDir& dir, const std::string& reader_pty, std::vector<std::string> args) {
+    std::vector<std::string> full = {TORVIK_CTL_BINARY, "--settings",
+                                     (dir.dir / "settings.reg").string()};
+    for (int com = 1; com <= 16; ++com) {
+        full.push_back("--port");
+        full.push_back("COM" + std::to_string(com) + "=" +
+                       (com == 1 && !reader_pty.empty()
+                            ? reader_pty
+                            : (dir.dir / ("absent" + std::to_string(com))).string()));
+    }
+    full.insert(full.end(), args.begin(), args.end());
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
+    Ctl c;
+    c.pid = fork();
+    if (c.pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
+        // As from a terminal: a runner started in the background may hand
+        // down SIGINT ignored, which torvikctl would keep ignoring.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
+        std::vector<char*> argv;
+        for (auto& a : full) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    c.out = out[0];
+    c.err = err[0];
+    return c;
+}
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+CtlResult Finish(Ctl& c, std::string out_so_far = {}) {
+    CtlResult r;
+    r.out = out_so_far + ReadAll(c.out);
+    r.err = ReadAll(c.err);
+    ::close(c.out);
+    ::close(c.err);
+    int status = 0;
+    waitpid(c.pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+CtlResult RunCtl(const TempDir& dir, const std::string& pty, std::vector<std::string> args) {
+    Ctl c = Spawn(dir, pty, std::move(args));
+    return Finish(c);
+}
+
+std::string HighBytes(int seed) {
+    std::string piece;
+    for (int i = 0; i < 256; ++i) piece.push_back(static_cast<char>(0x80 + (i * 7 + seed) % 128));
+    return piece;
+}
+
+TEST(CliPty, BackupOfOneReaderRestoredOnAnotherGivesIdenticalPieces) {
+    TempDir dir;
+    const std::string original = (dir.dir / "original.json").string();
+    const std::string backup = (dir.dir / "backup.json").string();
+    const std::string copy = (dir.dir / "copy.json").string();
+    cli::TemplateFile file;
+    cli::TemplateSlot slot;
+    slot.slot = 2;
+    slot.pieces = {HighBytes(1), HighBytes(2), HighBytes(3)};
+    file.slots.push_back(slot);
+    std::string error;
+    ASSERT_TRUE(cli::SaveTemplateFile(original, file, error)) << error;
+
+    StoreFastLink(dir);
+    SimProcess a(Fast({"--serial", "AAAA0001"}));
+    ASSERT_FALSE(a.path().empty());
+    CtlResult r =
+        RunCtl(dir, a.path(), {"template-put", "2", original, "backup", backup, "--slots", "1-2"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    a.stop();
+
+    SimProcess b(Fast({"--serial", "BBBB0002"}));
+    r = RunCtl(dir, b.path(), {"scan", "restore", backup, "template-get", "2", copy});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    const auto saved = cli::LoadTemplateFile(backup, error);
+    ASSERT_TRUE(saved) << error;
+    EXPECT_EQ(saved->reader_serial, "AAAA0001");
+    ASSERT_NE(saved->find(2), nullptr);
+    EXPECT_EQ(saved->find(2)->pieces, slot.pieces);
+    const auto back = cli::LoadTemplateFile(copy, error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(back->reader_serial, "BBBB0002");
+    EXPECT_EQ(back->find(2)->pieces, slot.pieces);
+    // Slot 1 came over as the first reader held it.
+    const auto again = RunCtl(dir, b.path(), {"template-get", "1", copy});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(cli::LoadTemplateFile(copy, error)->find(1)->pieces, saved->find(1)->pieces);
+}
+
+TEST(CliPty, ExitStatusesOfTheProgram) {
+    TempDir dir;
+    StoreFastLink(dir);
+    SimProcess sim(kFast);
+    ASSERT_FALSE(sim.path().empty());
+    const std::string damaged = (dir.dir / "damaged.json").string();
+    std::ofstream(damaged)
+        << "{\"format\": \"torvik-templates\", \"version\": 1, \"slots\": "
+           "[{\"slot\": 3, \"status\": \"ok\", \"pieces\": [\"A\", \"B\", \"C\"], "
+           "\"crc32\": \"00000000\"}]}";
+    struct Case {
+        const char* name;
+        bool reader;
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"success", true, {"set-id", "1"}, 0, "Set ID Ok"},
+        {"json", true, {"--json", "info"}, 0, "\"operation\":\"info\",\"outcome\":\"ok\""},
+        {"no reader", false, {"info"}, 2, "Reader Not Find"},
+        {"damaged file",
+         true,
+         {"restore", damaged},
+         1,
+         "slot 3 is damaged: checksum does not match"},
+        {"usage", true, {"set-id", "500"}, 64, "set-id"},
+        {"help", false, {"backup", "--help"}, 0, "--slots LIST"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CtlResult r = RunCtl(dir, c.reader ? sim.path() : std::string(), c.args);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+    }
+}
+
+TEST(CliPty, InterruptDuringBackupStopsBetweenSlotsAndKeepsTheFile) {
+    TempDir dir;
+    StoreFastLink(dir);
+    SimProcess sim(kFast);
+    const std::string file = (dir.dir / "b.json").string();
+    Ctl c = Spawn(dir, sim.path(), {"backup", file, "--slots", "1-20"});
+    // Ctrl+C once the first slot is read, while the second one is under way.
+    std::string out;
+    char ch = 0;
+    while (out.find("slot 1: read\n") == std::string::npos && ::read(c.out, &ch, 1) == 1) out += ch;
+    ASSERT_NE(out.find("slot 1: read"), std::string::npos) << out;
+    kill(c.pid, SIGINT);
+    const CtlResult r = Finish(c, out);
+    EXPECT_EQ(r.status, cli::kExitFailed) << r.out << r.err;
+    EXPECT_NE(r.out.find("stopped by request"), std::string::npos) << r.out;
+    std::string error;
+    const auto saved = cli::LoadTemplateFile(file, error);
+    ASSERT_TRUE(saved) << error;
+    EXPECT_FALSE(saved->complete);
+    // Slot 1, and slot 2 when the request came after it had begun: a slot
+    // under way is read to its end.
+    ASSERT_GE(saved->slots.size(), 1u);
+    ASSERT_LE(saved->slots.size(), 2u);
+    for (const auto& s : saved->slots) EXPECT_EQ(s.status, cli::SlotStatus::Ok) << s.slot;
+    // No temporary file of the backup was left behind.
+    for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+// The frames sent, as trace lines without their time.
+std::vector<std::string> SentLines(std::istream& trace) {
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(trace, line);) {
+        const size_t at = line.find(" ms > ");
+        if (at != std::string::npos) lines.push_back(line.substr(at + 4));
+    }
+    return lines;
+}
+
+TEST(CliPty, FramesOverThePtyAreTheWindowsFrames) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::function<void(app::TfrmModule&)> window;
+    };
+    const std::vector<Case> cases = {
+        {"set-id",
+         {"set-id", "9"},
+         [](app::TfrmModule& f) {
+             f.user_set_position(f.sbID, 9);
+             f.press(f.btnID);
+         }},
+        {"set-mode",
+         {"set-mode", "rs485", "W42", "R24"},
+         [](app::TfrmModule& f) {
+             f.user_set_index(f.cmbMode, 1);
+             f.user_set_index(f.cmbWiegand, 2);
+             f.user_set_index(f.cmbRS485, 0);
+             f.press(f.btnMode);
+         }},
+        {"template-get",
+         {"template-get", "4", "t.json"},
+         [](app::TfrmModule& f) {
+             f.user_set_position(f.sbFingerNo, 4);
+             f.press(f.btnGetTemplate);
+         }},
+        {"raw",
+         {"raw", "XY"},
+         [](app::TfrmModule& f) {
+             f.user_set_text(f.edCRCmd, "XY");
+             f.press(f.btnCRCmd);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        StoreFastLink(dir);
+        SimProcess sim(kFast);
+        ASSERT_FALSE(sim.path().empty());
+        const std::string trace = (dir.dir / "trace.log").string();
+        std::vector<std::string> args = {"--trace=" + trace};
+        for (const auto& a : c.args) args.push_back(a == "t.json" ? (dir.dir / a).string() : a);
+        const CtlResult r = RunCtl(dir, sim.path(), args);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        std::ifstream trace_in(trace);
+        const std::vector<std::string> cli_lines = SentLines(trace_in);
+
+        // The window model on the same line, the same settings, the real clock.
+        link::ComMap map((dir.dir / "dev").string(), (dir.dir / "sys").string());
+        ASSERT_TRUE(map.add_override("COM1=" + sim.path()));
+        link::MonotonicClock clock;
+        link::PosixSerialDevice serial(map);
+        WallPump pump;
+        app::SilentBeeper beeper(clock);
+        TestCursor cursor;
+        TestErrors errors;
+        app::FileSettingsStore store((dir.dir / "settings.reg").string());
+        app::TfrmModule form(app::Services{serial, clock, pump, beeper, cursor, errors, store});
+        ops::BindOperations(form);
+        std::ostringstream window_trace;
+        form.link.set_trace([&window_trace](char direction, std::string_view bytes) {
+            window_trace << app::FormatFrameLine(0, direction, bytes) << "\n";
+        });
+        form.FormCreate();
+        form.FormShow();
+        form.press(form.btnScan);
+        c.window(form);
+        std::istringstream window_in(window_trace.str());
+        EXPECT_EQ(cli_lines, SentLines(window_in));
+        EXPECT_GE(cli_lines.size(), 4u);  // the scan and at least one command
+    }
+}
+
+TEST(CliPty, SecondInterruptEndsTheProgramAtOnce) {
+    TempDir dir;
+    StoreFastLink(dir);
+    SimProcess sim(kFast);
+    const std::string file = (dir.dir / "b.json").string();
+    // The line as the simulated reader left it, to compare with afterwards.
+    const auto line_state = [&sim](link::TtyState& state) {
+        const int fd = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const bool ok = fd >= 0 && link::save_tty_state(fd, state);
+        if (fd >= 0) ::close(fd);
+        return ok;
+    };
+    link::TtyState before, after;
+    ASSERT_TRUE(line_state(before));
+    Ctl c = Spawn(dir, sim.path(), {"backup", file, "--slots", "1-20"});
+    std::string out;
+    char ch = 0;
+    while (out.find("slot 1: read\n") == std::string::npos && ::read(c.out, &ch, 1) == 1) out += ch;
+    // Into slot 2's 2-second wait before its first piece, so that the
+    // request is taken inside the slot.
+    ::usleep(500 * 1000);
+    kill(c.pid, SIGINT);
+    // The second request once the first has been taken (two signals sent at
+    // once may arrive as one).
+    std::string err;
+    while (err.find("stopping after this slot") == std::string::npos && ::read(c.err, &ch, 1) == 1)
+        err += ch;
+    ASSERT_NE(err.find("stopping after this slot"), std::string::npos) << err;
+    kill(c.pid, SIGINT);
+    const CtlResult r = Finish(c, out);
+    EXPECT_EQ(r.status, 128 + SIGINT) << r.out << r.err;
+    EXPECT_FALSE(std::filesystem::exists(file));
+    // The port was given back as found, though the program ended mid-slot.
+    ASSERT_TRUE(line_state(after));
+    EXPECT_TRUE(link::same_tty_state(before, after));
+    for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+TEST(CliPty, ReadByCountOverTheRealLine) {
+    TempDir dir;
+    StoreFastLink(dir);
+    SimProcess sim(Fast({"--card-every-ms", "300"}));
+    const CtlResult r = RunCtl(dir, sim.path(), {"--json", "read", "--count", "2"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\"operation\":\"read\",\"outcome\":\"ok\""), std::string::npos) << r.out;
+    const size_t cards = r.out.find("\"cards\":[");
+    ASSERT_NE(cards, std::string::npos);
+    const std::string list = r.out.substr(cards, r.out.find(']', cards) - cards);
+    EXPECT_EQ(std::count(list.begin(), list.end(), ','), 1) << list;  // two readings
+}
+
+}  // namespace
+}  // namespace torvik::test
