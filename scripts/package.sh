@@ -88,7 +88,8 @@ dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
 
 contents="$(dpkg-deb --contents "$deb")"
 status=0
-for path in /usr/bin/torvik-config /usr/bin/torvik-sim /usr/share/applications/torvik-config.desktop \
+for path in /usr/bin/torvik-config /usr/bin/torvik-sim /usr/bin/torvikctl \
+  /usr/share/man/man1/torvikctl.1.gz /usr/share/applications/torvik-config.desktop \
   /usr/share/icons/hicolor/scalable/apps/torvik-config.svg \
   /usr/share/metainfo/example.c_seed_8d25b8a2.torvik_config.metainfo.xml \
   /usr/share/man/man1/torvik-config.1.gz /usr/share/man/man1/torvik-sim.1.gz \
