@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 
 namespace torvik::app {
 namespace {
@@ -30,6 +31,7 @@ enum Key {
     kKeptFor,
     kLastSeen,
     kSkipped,
+    kCopyAccount,
     kKeys
 };
 
@@ -67,6 +69,7 @@ constexpr std::array<Row, kKeys> kTexts = {{
     {"kept for", "保留给", "保留給"},
     {"last seen", "上次所见", "上次所見"},
     {"skipped", "已略过", "已略過"},
+    {"Copy scan account", "复制扫描记录", "複製掃描記錄"},
 }};
 
 std::string T(Key key, int language) {
@@ -249,6 +252,46 @@ std::string DescribeLink(int port, const link::ComMap& map, int language) {
     if (!e->info.by_id.empty() && !e->info.names_formed) text += ", by-id " + e->info.by_id;
     if (e->state == State::kPinned) text += " (" + T(kPinned, language) + ")";
     return text;
+}
+
+std::string CopyScanAccountCaption(int language) {
+    return T(kCopyAccount, language);
+}
+
+void InstallDiagnostics(TfrmModule& form, const link::ComMap& map,
+                        std::function<void(const std::string&)> trace_line) {
+    // The last scan as it ran (the lock box may change afterwards), so that
+    // its account can be written again in another language.
+    struct LastScan {
+        bool done = false;
+        std::vector<PortAttempt> record;
+        bool locked = false;
+    };
+    auto last = std::make_shared<LastScan>();
+    const auto show = [&form, &map, last] {
+        if (last->done) {
+            form.pnMsg.set_hint(DescribeScan(last->record, map.present_devices(),
+                                             map.skipped_devices(),
+                                             {form.state.language, last->locked}));
+        }
+        form.cmbBaudRate.set_hint(DescribeLink(form.state.link.port, map, form.state.language));
+    };
+    form.on_scan_finished = [&form, last, show, trace_line = std::move(trace_line)](
+                                const std::vector<PortAttempt>& record) {
+        last->done = true;
+        last->record = record;
+        last->locked = form.chkLock.checked();
+        show();
+        if (trace_line) trace_line(form.pnMsg.hint());
+    };
+    // A language button writes the tooltips again in the language it chose.
+    for (Control* button : {&form.btnEng, &form.btnGB, &form.btnBIG5}) {
+        button->on_event = [switch_language = button->on_event, show] {
+            if (switch_language) switch_language();
+            show();
+        };
+    }
+    show();
 }
 
 }  // namespace torvik::app

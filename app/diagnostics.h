@@ -4,6 +4,7 @@
 // texts stay as they are. Written in the language in force, from a table of
 // their own beside the message catalogue.
 #pragma once
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,5 +50,18 @@ std::string DescribeLink(int port, const std::string& device, int language = 0);
 // (pinned)", "COM3: no device (kept for FTDI FT232R USB UART, last seen
 // /dev/ttyUSB0)".
 std::string DescribeLink(int port, const link::ComMap& map, int language = 0);
+
+// Keeps the quiet channel in step with the window: the account of the last
+// scan as the tooltip of pnMsg, the device behind the stored COM number as
+// the tooltip of cmbBaudRate, written after each scan and again in the new
+// language when btnEng, btnGB or btnBIG5 is pressed. `trace_line`, when
+// set, receives each scan's account as well. Call after FormCreate, with a
+// map that outlives the form's handlers.
+void InstallDiagnostics(TfrmModule& form, const link::ComMap& map,
+                        std::function<void(const std::string&)> trace_line = {});
+
+// The entry of the status panel's context menu that copies the scan
+// account, in the language in force.
+std::string CopyScanAccountCaption(int language);
 
 }  // namespace torvik::app

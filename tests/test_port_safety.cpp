@@ -300,12 +300,16 @@ TEST_F(LockFileTest, AnUnwritableLockDirectoryDoesNotStopTheTool) {
 // The line as it was found, after every kind of operation: the whole
 // terminal state, field by field, against the simulated reader.
 TEST(PortState, EveryKindOfOperationLeavesTheLineAsFound) {
-    SimProcess sim({"--card-every-ms", "200"});
+    // At 115200 a template piece leaves ample time in its reply budget, so
+    // a busy machine does not turn the read into a failure.
+    SimProcess sim({"--card-every-ms", "200", "--baud", "115200", "--parity", "e"});
     ASSERT_FALSE(sim.path().empty());
     TempDir locks;
     link::ComMap map("/nonexistent-dev", "/nonexistent-sys");
     ASSERT_TRUE(map.add_override("COM1=" + sim.path()));
     ModelRig<link::MonotonicClock> rig(map, {locks.dir.string()});
+    rig.form.state.link.settings = "115200,e,8,1";
+    rig.form.state.link.index = 11;
 
     const int line = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(line, 0);

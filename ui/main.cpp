@@ -239,28 +239,6 @@ bool env_set(const char* name) {
     return v != nullptr && *v != '\0';
 }
 
-// The technician's quiet channel: the status panel's tooltip tells what the
-// last scan tried and why each port failed, the settings list's tooltip
-// which device the stored COM number stands for; --trace prints the scan's
-// account on stderr as well.
-void install_diagnostics(TfrmModule& form, const torvik::link::ComMap& map,
-                         torvik::app::WireTrace* trace) {
-    const auto show_link = [&form, &map] {
-        form.cmbBaudRate.set_hint(
-            torvik::app::DescribeLink(form.state.link.port, map, form.state.language));
-    };
-    form.on_scan_finished = [&form, &map, trace,
-                             show_link](const std::vector<torvik::app::PortAttempt>& record) {
-        const std::string text =
-            torvik::app::DescribeScan(record, map.present_devices(), map.skipped_devices(),
-                                      {form.state.language, form.chkLock.checked()});
-        form.pnMsg.set_hint(text);
-        if (trace != nullptr) trace->Line(text);
-        show_link();
-    };
-    show_link();
-}
-
 // Lets the window settle (timers, repaints) for a while.
 void settle(int ms) {
     QElapsedTimer t;
@@ -389,7 +367,13 @@ int main(int argc, char** argv) {
         FirstPaintExit first_paint;
         if (options.exit_after_first_paint) window.installEventFilter(&first_paint);
         form.FormCreate();
-        install_diagnostics(form, com_map, trace.get());
+        // The quiet channel: what the last scan tried in pnMsg's tooltip, the
+        // device of the stored COM number in cmbBaudRate's; --trace prints
+        // the scan's account too.
+        torvik::app::WireTrace* trace_out = trace.get();
+        torvik::app::InstallDiagnostics(form, com_map, [trace_out](const std::string& account) {
+            if (trace_out != nullptr) trace_out->Line(account);
+        });
         window.show();  // the first show runs FormShow
         if (options.screenshot_script) {
             QTimer::singleShot(

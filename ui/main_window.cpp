@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -10,6 +11,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -27,6 +29,7 @@
 #include <limits>
 #include <string_view>
 
+#include "app/diagnostics.h"
 #include "ui/language_images.h"
 #include "ui/text_fit.h"
 
@@ -543,6 +546,15 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
         previous = it->second;
     }
 
+    // The scan account in pnMsg's tooltip can be copied from a context menu
+    // of the panel; the context-menu key and Shift+F10 open it from
+    // wherever the focus is (see contextMenuEvent).
+    if (QWidget* msg = widget("pnMsg")) {
+        msg->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(msg, &QWidget::customContextMenuRequested, this,
+                [this, msg](const QPoint& at) { open_scan_account_menu(msg->mapToGlobal(at)); });
+    }
+
     form_.observer = [this](Control& c, Prop prop) { mirror(c, prop); };
     form_.close_window = [this] {
         close_allowed_ = true;
@@ -832,7 +844,8 @@ void MainWindow::mirror(Control& c, Prop prop) {
             if (c.name() == "pnCardID") {
                 mirror(c, Prop::Caption);
             } else {
-                w->setToolTip(DisplayText(c.hint()));
+                // The quiet channel's texts are UTF-8 in every language.
+                w->setToolTip(QString::fromStdString(c.hint()));
             }
             break;
     }
@@ -1023,7 +1036,55 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
 }
 
+QMenu* MainWindow::open_scan_account_menu(const QPoint& global_pos) {
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("mnuScanAccount"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QFont f = menu->font();
+    f.setFamilies(FontFamilies(form_.state.language));
+    menu->setFont(f);
+    QAction* copy =
+        menu->addAction(QString::fromStdString(app::CopyScanAccountCaption(form_.state.language)));
+    // Before the first scan there is no account to copy.
+    copy->setEnabled(!form_.pnMsg.hint().empty());
+    connect(copy, &QAction::triggered, this, [this] {
+        const QString account = QString::fromStdString(form_.pnMsg.hint());
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText(account, QClipboard::Clipboard);
+        // X11 pastes the selection with the middle button, in a terminal too.
+        if (clipboard->supportsSelection()) clipboard->setText(account, QClipboard::Selection);
+    });
+    menu->popup(global_pos);
+    return menu;
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    // The context-menu key (and Shift+F10) on a control without a menu of
+    // its own: the scan account's menu, below the status panel. A right
+    // click beside the controls opens nothing.
+    QWidget* msg = widget("pnMsg");
+    if (event->reason() != QContextMenuEvent::Keyboard || msg == nullptr || !msg->isVisible()) {
+        event->ignore();
+        return;
+    }
+    open_scan_account_menu(msg->mapToGlobal(QPoint(0, msg->height())));
+    event->accept();
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F10 &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier) {
+        // Shift+F10 does what the context-menu key does: the focused control
+        // gets the menu request, an edit shows its own menu, and the others
+        // pass it to the window.
+        QWidget* target = focusWidget() ? focusWidget() : this;
+        const QPoint local = target->rect().center();
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, local, target->mapToGlobal(local),
+                                  Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &request);
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         // Enter presses the focused button, or btnScan, the default button.
         auto* target = qobject_cast<QPushButton*>(focusWidget());

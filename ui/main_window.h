@@ -19,6 +19,7 @@
 
 #include "app/window_model.h"
 
+class QMenu;
 class QTimer;
 
 namespace torvik::ui {
@@ -164,9 +165,13 @@ class MainWindow : public QWidget {
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The status panel's menu with the entry that copies the scan account
+    // (pnMsg's tooltip) to the clipboard, opened at a point of the screen.
+    QMenu* open_scan_account_menu(const QPoint& global_pos);
     QWidget* create_widget(app::Control& c);
     void style_widget(app::Control& c, QWidget* w);
     void connect_input(app::Control& c, QWidget* w);

@@ -5,11 +5,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGlyphRun>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRawFont>
 #include <QScrollBar>
@@ -18,13 +21,17 @@
 #include <QTest>
 #include <QTextLayout>
 #include <QTimer>
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 
 #include "app/alsa_beeper.h"
+#include "app/diagnostics.h"
 #include "app/memory_settings_store.h"
 #include "app/window_model.h"
+#include "link/com_map.h"
 #include "link/serial_device.h"
 #include "link/virtual_clock.h"
 #include "ops/operations.h"
@@ -424,6 +431,211 @@ TEST_F(WindowTest, EnterPressesTheFocusedButtonOrElseScan) {
     QTest::keyClick(w("btnGB"), Qt::Key_Return);
     EXPECT_EQ(form.state.language, 1);
     EXPECT_EQ(form.pnMsg.caption(), "请先扫描读卡机!");
+}
+
+// How the technician asks for a context menu: a right click on a widget
+// (what the platform sends for it), the context-menu key on the focused
+// widget (likewise), or Shift+F10 typed there.
+enum class Ask { RightClick, MenuKey, ShiftF10 };
+
+void ask_for_menu(QWidget* target, Ask how) {
+    const QPoint at = target->rect().center();
+    switch (how) {
+        case Ask::RightClick: {
+            QContextMenuEvent e(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+            QApplication::sendEvent(target, &e);
+            break;
+        }
+        case Ask::MenuKey: {
+            target->setFocus();
+            QContextMenuEvent e(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+            QApplication::sendEvent(target, &e);
+            break;
+        }
+        case Ask::ShiftF10:
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_F10, Qt::ShiftModifier);
+            break;
+    }
+}
+
+// The menu that opened, closed again; nullptr when none opened.
+QMenu* open_menu() {
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+TEST_F(WindowTest, ScanAccountIsCopiedFromTheStatusPanelsMenu) {
+    // Written in Chinese: the tooltip and the clipboard show the characters,
+    // not their bytes.
+    const std::string account =
+        "扫描尝试了:\nCOM1 (/dev/ttyUSB0) 使用 9600,n,8,1: 乱码 (最先收到的字节: 0A 7F)";
+    form.pnMsg.set_hint(account);
+    ASSERT_EQ(w("pnMsg")->toolTip().toStdString(), account);
+    EXPECT_EQ(w("pnMsg")->toolTip().size(), QString::fromUtf8(account.c_str()).size());
+    const struct {
+        const char* target;
+        Ask how;
+        const char* language_button;
+        const char* entry;
+    } rows[] = {
+        {"pnMsg", Ask::RightClick, "btnEng", "Copy scan account"},
+        {"btnScan", Ask::MenuKey, "btnEng", "Copy scan account"},
+        {"btnScan", Ask::ShiftF10, "btnEng", "Copy scan account"},
+        {"chkLock", Ask::ShiftF10, "btnEng", "Copy scan account"},
+        {"pnMsg", Ask::RightClick, "btnGB", "复制扫描记录"},
+        {"btnReadCard", Ask::MenuKey, "btnBIG5", "複製掃描記錄"},
+        {"btnExit", Ask::ShiftF10, "btnBIG5", "複製掃描記錄"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.target) + " " + std::to_string(static_cast<int>(r.how)) + " " +
+                     r.language_button);
+        w<QPushButton>(r.language_button)->click();
+        QCoreApplication::processEvents();
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        ask_for_menu(w(r.target), r.how);
+        QMenu* menu = open_menu();
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(menu->actions().size(), 1);
+        QAction* copy = menu->actions().front();
+        EXPECT_EQ(copy->text().toStdString(), r.entry);
+        EXPECT_TRUE(copy->isEnabled());
+        copy->trigger();
+        menu->close();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), account);
+        EXPECT_EQ(open_menu(), nullptr);
+    }
+    // The window's texts stay as they were.
+    EXPECT_EQ(w<QLabel>("pnMsg")->text().toStdString(), form.pnMsg.caption());
+}
+
+TEST_F(WindowTest, ScanAccountMenuOnlyWhereAskedAndEmptyBeforeAScan) {
+    // A right click on a button opens nothing.
+    ask_for_menu(w("btnScan"), Ask::RightClick);
+    EXPECT_EQ(open_menu(), nullptr);
+    // Before any scan there is no account: the entry is there but greyed,
+    // and the clipboard keeps what it had.
+    QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+    ask_for_menu(w("pnMsg"), Ask::RightClick);
+    QMenu* menu = open_menu();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
+    menu->actions().front()->trigger();
+    menu->close();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "kept");
+    // An edit keeps its own menu for the context-menu key.
+    auto* edit = w<QLineEdit>("edDoor");
+    ask_for_menu(edit, Ask::MenuKey);
+    if (QMenu* own = open_menu()) {
+        EXPECT_NE(own->objectName(), QStringLiteral("mnuScanAccount"));
+        own->close();
+    }
+}
+
+// A machine whose ports open but where nothing ever answers; each look for
+// a byte lets a millisecond pass on the virtual clock.
+class SilentPorts final : public torvik::link::SerialDevice {
+  public:
+    explicit SilentPorts(torvik::link::VirtualClock& clock) : clock_(clock) {}
+    bool open(int, const std::string&) override { return true; }
+    void close() override {}
+    void write(const uint8_t*, size_t) override {}
+    bool read_byte(uint8_t&) override {
+        clock_.sleep_ms(1);
+        return false;
+    }
+
+  private:
+    torvik::link::VirtualClock& clock_;
+};
+
+// The window with the quiet channel installed, over silent ports.
+class QuietChannelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        torvik::ops::BindOperations(form);
+        window = std::make_unique<MainWindow>(form);
+        form.FormCreate();
+        torvik::app::InstallDiagnostics(form, map);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+    void TearDown() override { EXPECT_TRUE(errors.shown.empty()) << errors.shown.front(); }
+    void scan() {
+        window->widget_as<QPushButton>("btnScan")->click();
+        QCoreApplication::processEvents();  // the window takes input again
+    }
+    void press(const char* name) { window->widget_as<QPushButton>(name)->click(); }
+    std::string tip(const char* name) { return window->widget(name)->toolTip().toStdString(); }
+
+    torvik::link::ComMap map{"/nonexistent-dev", "/nonexistent-sys", "/nonexistent-proc"};
+    torvik::link::VirtualClock clock;
+    SilentPorts serial{clock};
+    torvik::ui::QtEventPump pump;
+    torvik::app::SilentBeeper beeper{clock};
+    NoCursor cursor;
+    KeptErrors errors;
+    torvik::app::MemorySettingsStore store;
+    TfrmModule form{torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store}};
+    std::unique_ptr<MainWindow> window;
+};
+
+bool starts_with(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+TEST_F(QuietChannelTest, LanguageButtonsRewriteTheTooltips) {
+    const struct {
+        const char* button;
+        const char* tried;    // how the scan account starts
+        const char* lock;     // part of the hint on the lock box
+        const char* no_port;  // cmbBaudRate before the reader was found
+    } languages[] = {
+        {"btnEng", "The scan tried:", "lock box beside the baud rate was ticked",
+         "no COM port yet"},
+        {"btnGB", "扫描尝试了:", "锁定框已勾选", "尚无 COM 端口"},
+        {"btnBIG5", "掃描嘗試了:", "鎖定框已勾選", "尚無 COM 埠"},
+    };
+    // Before a scan: the link tooltip follows the language, there is no account.
+    for (const auto& l : languages) {
+        SCOPED_TRACE(l.button);
+        press(l.button);
+        EXPECT_EQ(tip("cmbBaudRate"), l.no_port);
+        EXPECT_EQ(tip("pnMsg"), "");
+    }
+    // A scan with the lock ticked, in Traditional Chinese; the box is
+    // cleared afterwards, the account still tells the scan as it ran.
+    form.user_set_checked(form.chkLock, true);
+    scan();
+    ASSERT_FALSE(form.state.reader_found);
+    form.user_set_checked(form.chkLock, false);
+    const std::string first_account = tip("pnMsg");
+    EXPECT_TRUE(starts_with(first_account, languages[2].tried)) << first_account;
+    const char* const order[] = {"btnEng", "btnGB", "btnEng", "btnBIG5", "btnGB"};
+    std::map<std::string, std::string> account_in;
+    for (const char* button : order) {
+        SCOPED_TRACE(button);
+        press(button);
+        const auto& l =
+            *std::find_if(std::begin(languages), std::end(languages),
+                          [&](const auto& row) { return std::string(row.button) == button; });
+        const std::string account = tip("pnMsg");
+        EXPECT_TRUE(starts_with(account, l.tried)) << account;
+        EXPECT_NE(account.find(l.lock), std::string::npos) << account;
+        EXPECT_NE(account.find("COM1"), std::string::npos) << account;
+        EXPECT_EQ(tip("cmbBaudRate"), l.no_port);
+        // The same account each time the language comes back.
+        auto [it, first] = account_in.emplace(button, account);
+        if (!first) {
+            EXPECT_EQ(it->second, account);
+        }
+    }
+    press("btnBIG5");
+    EXPECT_EQ(tip("pnMsg"), first_account);
+    // The language buttons still switch the window's captions.
+    EXPECT_EQ(form.state.language, 2);
+    EXPECT_EQ(window->windowTitle().toStdString(), "KELDO TORVIK 讀卡機設定程式 V4.01-01");
 }
 
 TEST_F(WindowTest, BusyWindowSwallowsInputWithoutGreyingOut) {
