@@ -60,7 +60,16 @@ bool AlsaBeeper::has_device() const {
 
 bool AlsaBeeper::ensure_open() {
     if (pcm_) return true;
-    if (open_failed_) return false;
+    // A device that is busy (another program plays) or not there yet (a USB
+    // headset about to be plugged in) may work later: try again, but only
+    // once the retry interval has passed since the last failure.
+    if (open_failed_ && link::elapsed_ms(failed_at_ms_, clock_.now_ms()) < kRetryMs) return false;
+    ++open_attempts_;
+    const auto failed = [this] {
+        open_failed_ = true;
+        failed_at_ms_ = clock_.now_ms();
+        return false;
+    };
     snd_lib_error_set_handler(&quiet_alsa_errors);
     auto pcm = std::make_unique<Pcm>();
     // Non-blocking, so that a device held by another program or a stalled
@@ -68,14 +77,13 @@ bool AlsaBeeper::ensure_open() {
     if (snd_pcm_open(&pcm->handle, device_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) <
         0) {
         pcm->handle = nullptr;
-        open_failed_ = true;
-        return false;
+        return failed();
     }
     if (snd_pcm_set_params(pcm->handle, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
                            kRate, 1, kLatencyUs) < 0) {
-        open_failed_ = true;
-        return false;
+        return failed();
     }
+    open_failed_ = false;
     pcm_ = std::move(pcm);
     return true;
 }

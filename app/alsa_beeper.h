@@ -13,7 +13,13 @@ namespace torvik::app {
 
 class AlsaBeeper final : public Beeper {
   public:
-    // The device is opened at the first beep and kept for the whole run.
+    // A device that failed to open is tried again at a later beep, but no
+    // sooner than this after the failure: a missing sound card costs one
+    // failed open every few seconds, not one per beep.
+    static constexpr uint32_t kRetryMs = 5000;
+
+    // The device is opened at the first beep and kept for the whole run
+    // (or until it goes away).
     explicit AlsaBeeper(link::Clock& clock, std::string device = "default");
     ~AlsaBeeper() override;
     AlsaBeeper(const AlsaBeeper&) = delete;
@@ -27,6 +33,8 @@ class AlsaBeeper final : public Beeper {
     // Whether a device is open right now (false before the first beep and
     // after the device failed to open).
     bool has_device() const;
+    // How often opening the device has been tried so far.
+    unsigned open_attempts() const { return open_attempts_; }
 
   private:
     struct Pcm;
@@ -39,6 +47,8 @@ class AlsaBeeper final : public Beeper {
     std::string device_;
     std::unique_ptr<Pcm> pcm_;
     bool open_failed_ = false;
+    uint32_t failed_at_ms_ = 0;  // when the last open failed
+    unsigned open_attempts_ = 0;
 };
 
 // A beeper that only waits out the duration.

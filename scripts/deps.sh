@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   dpkg-dev file
+  lintian desktop-file-utils appstream devscripts man-db
   libudev-dev umockdev libumockdev-dev
 )
 

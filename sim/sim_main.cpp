@@ -68,7 +68,9 @@ void usage(FILE* out) {
         "  --fault F           drop|badcheck|noise|short-presence|long-presence,\n"
         "                      may be given more than once\n"
         "  --delay-ms N        extra delay before every reply (0)\n"
-        "  --quiet             no frame log on stderr\n",
+        "  --quiet             no frame log on stderr\n"
+        "  --help              show this text\n"
+        "  --version           show the version\n",
         out);
 }
 
@@ -95,6 +97,10 @@ bool parse_options(int argc, char** argv, Reader& reader, Options& options) {
         }
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
+            std::exit(0);
+        }
+        if (arg == "--version") {
+            std::printf("torvik-sim %s\n", TORVIK_VERSION);
             std::exit(0);
         }
         if (i + 1 >= argc) {

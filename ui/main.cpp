@@ -40,11 +40,12 @@ using torvik::app::TfrmModule;
 using torvik::ui::MainWindow;
 
 constexpr const char* kUsage =
-    "usage: torvik-config [options]\n"
+    "usage: torvik-config [options] [Qt options]\n"
     "Configures a KELDO TORVIK reader over a serial line.\n"
     "%s"
     "  --help             show this text\n"
-    "  --version          show the version\n";
+    "  --version          show the version\n"
+    "Qt's own options (-platform NAME, -display DISPLAY, -style NAME, ...) go to Qt.\n";
 
 void usage(FILE* out) {
     std::fprintf(out, kUsage, torvik::app::kSharedOptionsHelp);
@@ -56,7 +57,49 @@ struct Options {
     bool screenshot_script = false;
     QString screenshot_dir = QStringLiteral(".");
     bool exit_after_first_paint = false;  // hidden: for the start-up benchmark
+    // Qt's own options were given that choose the platform or the display;
+    // Qt then finds its display without DISPLAY or WAYLAND_DISPLAY.
+    bool qt_chooses_display = false;
+    std::string qt_display;  // the value of Qt's -display option
 };
+
+// Qt's own command-line options, left in argv for QApplication, and
+// whether each takes a value. Qt accepts them with one dash or two.
+struct QtOption {
+    std::string_view name;
+    bool takes_value;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},
+    {"platformpluginpath", true},
+    {"platformtheme", true},
+    {"plugin", true},
+    {"display", true},
+    {"geometry", true},
+    {"qwindowgeometry", true},
+    {"qwindowicon", true},
+    {"qwindowtitle", true},
+    {"session", true},
+    {"style", true},
+    {"stylesheet", true},
+    {"name", true},
+    {"title", true},
+    {"reverse", false},
+    {"widgetcount", false},
+    {"nograb", false},
+    {"dograb", false},
+    {"sync", false},
+};
+
+// The Qt option argv[i] is, if any.
+const QtOption* find_qt_option(std::string_view arg) {
+    if (arg.size() < 2 || arg[0] != '-') return nullptr;
+    arg.remove_prefix(arg.starts_with("--") ? 2 : 1);
+    for (const auto& option : kQtOptions) {
+        if (option.name == arg) return &option;
+    }
+    return nullptr;
+}
 
 // Prints the monotonic clock in microseconds right after the watched
 // window's first paint, then ends the event loop.
@@ -115,6 +158,17 @@ std::optional<int> parse_options(int argc, char** argv, Options& options,
                 return 2;
             }
             options.screenshot_dir = QString::fromLocal8Bit(argv[++i]);
+        } else if (const QtOption* qt = find_qt_option(arg)) {
+            if (qt->takes_value) {
+                if (i + 1 >= argc) {
+                    std::fprintf(stderr, "torvik-config: %s needs a value\n", argv[i]);
+                    usage(stderr);
+                    return 2;
+                }
+                ++i;
+            }
+            if (qt->name == "platform" || qt->name == "display") options.qt_chooses_display = true;
+            if (qt->name == "display") options.qt_display = argv[i];
         } else {
             std::fprintf(stderr, "torvik-config: unknown option %s\n", argv[i]);
             usage(stderr);
@@ -122,6 +176,62 @@ std::optional<int> parse_options(int argc, char** argv, Options& options,
         }
     }
     return std::nullopt;
+}
+
+// Holds back Qt's messages while the application is made. When Qt gives up
+// on the display (a fatal message, after which it would abort), the program
+// ends with a message of its own and status 1; otherwise the messages held
+// back go out as they would have.
+class StartupMessages {
+  public:
+    // `display` names the display Qt is about to open, for the message.
+    explicit StartupMessages(std::string display) {
+        display_ = std::move(display);
+        previous_ = qInstallMessageHandler(&StartupMessages::handle);
+    }
+    ~StartupMessages() { release(); }
+    StartupMessages(const StartupMessages&) = delete;
+    StartupMessages& operator=(const StartupMessages&) = delete;
+
+    void release() {
+        if (!active_) return;
+        active_ = false;
+        qInstallMessageHandler(previous_);
+        for (const auto& m : held_) {
+            qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category), m.text);
+        }
+        held_.clear();
+    }
+
+  private:
+    struct Held {
+        QtMsgType type;
+        const char* category;  // Qt's category names are static strings
+        QString text;
+    };
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (type != QtFatalMsg) {
+            held_.push_back({type, context.category, text});
+            return;
+        }
+        std::fprintf(stderr,
+                     "torvik-config: the display %s cannot be opened (is the X server "
+                     "running, and may this user use it? run under xvfb-run, or set "
+                     "QT_QPA_PLATFORM=offscreen for headless use)\n",
+                     display_.empty() ? "of this session" : ("\"" + display_ + "\"").c_str());
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+
+    static inline std::string display_;
+    static inline QtMessageHandler previous_ = nullptr;
+    static inline std::vector<Held> held_;
+    bool active_ = true;
+};
+
+std::string env_or_empty(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? v : "";
 }
 
 bool env_set(const char* name) {
@@ -207,7 +317,8 @@ int main(int argc, char** argv) {
     if (options.start.list_ports) return torvik::app::ListPorts(options.start, com_map, stdout);
 
     // Without a display Qt would abort; say what to do instead.
-    if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM")) {
+    if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM") &&
+        !options.qt_chooses_display) {
         std::fputs(
             "torvik-config: no display found (set DISPLAY or run under xvfb-run; "
             "QT_QPA_PLATFORM=offscreen for "
@@ -216,7 +327,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A display that is set but cannot be reached (no X server there, no
+    // permission) makes Qt abort while the application is made: its fatal
+    // message ends the program here instead, with words and status 1.
+    StartupMessages startup_messages(options.qt_display.empty() ? env_or_empty("DISPLAY")
+                                                                : options.qt_display);
     QApplication app(argc, argv);
+    startup_messages.release();
     // The name the desktop shows for the tool. Set as the application name:
     // a display name would be appended to the window caption on X11 and
     // Wayland, and the caption must read exactly as the window model says.

@@ -683,7 +683,7 @@ TEST(Beepers, WithoutADeviceTheToneIsWaitedOut) {
         alsa.beep(1000, ms);
         EXPECT_EQ(clock.now_ms(), ms);
         EXPECT_FALSE(alsa.has_device());
-        alsa.beep(300, ms);  // the failed open is not retried, the wait repeats
+        alsa.beep(300, ms);  // not retried so soon after the failed open; the wait repeats
         EXPECT_EQ(clock.now_ms(), 2 * ms);
 
         torvik::link::VirtualClock silent_clock;
