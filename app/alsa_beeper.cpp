@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/alsa_beeper.h"
 
 #include <alsa/asoundlib.h>

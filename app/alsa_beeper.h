@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The outcome beep on this system: a sine tone on the sound card, or, where
 // there is no sound card (a build machine, a remote session), a silent wait
 // of the same length, so that every operation keeps its timing either way.

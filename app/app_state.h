@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Application state shared by every operation, owned by the window model.
 #pragma once
 #include <array>

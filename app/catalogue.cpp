@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message catalogue: every language-dependent text the window shows, by
 // row, in English, Simplified Chinese and Traditional Chinese. The texts are
 // held as UTF-8 (source and execution character set), so the Chinese columns

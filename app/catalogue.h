@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message catalogue: 62 rows, each in English, Simplified Chinese and
 // Traditional Chinese, held as UTF-8.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A control of the window model: the properties the logic reads and writes
 // (caption or text, enabled, visible, list selection, scroll position, check
 // state, fill colour, timer state) and the one event it raises. A binding to

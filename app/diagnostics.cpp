@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/diagnostics.h"
 
 #include <array>

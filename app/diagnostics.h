@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts for the technician's quiet channel (tooltips, --trace and the port
 // list): what the last scan tried and what came back on each port, and which
 // device a COM number stands for. Never shown in a caption; the window's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-machine settings file: parsing and rendering of the registry export
 // text, and the key that reads a snapshot of its section at open and stores
 // what was written through it at close, atomically and under a lock.

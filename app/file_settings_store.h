@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-machine settings store on Linux: one text file in the registry
 // export format, shared by all users of the machine.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A settings store held in memory, for tests: key paths map to named values.
 // Writes take effect at once, like registry writes; names compare without
 // regard to ASCII case, like registry names. Switches make opening or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Platform needs of the window model besides the serial link: sound, the
 // busy cursor and the error box.
 #pragma once

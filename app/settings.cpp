@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading and saving the persistent settings: the link settings of the last
 // searching scan and the language name, under one per-machine key.
 #include "app/settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading and saving the link settings and the language in the per-machine
 // store. Every error is silent: a failed load leaves defaults in force, a
 // failed save leaves the running program's values untouched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A per-machine store of typed values under key paths, with the semantics of
 // a registry key opened with full access: 32-bit integers and strings stay
 // distinguishable, and a key that cannot be opened for reading and writing

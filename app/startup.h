@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up pieces both front ends share (the window and torvikctl): the
 // common command-line options, the simulated reader as a child process on a
 // pseudo-terminal, the throw-away settings directory it comes with, and the

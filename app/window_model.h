@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window frmModule as a toolkit-free model: every control with its
 // name, kind and initial content, the application state, and the conventions
 // every reader operation follows (busy mode, refusal, outcome display, the

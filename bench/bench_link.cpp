@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The short exchange over a real pseudo-terminal, and the CPU the tool burns
 // while it waits out a reply budget.
 //

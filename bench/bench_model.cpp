@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window model on the real serial device and clock against torvik-sim:
 //
 // c) a live reading of about five seconds with cards shown: polls per second

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // e) Start-up: from process start to the first painted window, and the peak
 //    resident set of the process, for `torvik-config` on COM1 mapped to a
 //    pseudo-terminal (the tool alone, no simulated reader to start) next to a

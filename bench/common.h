@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the benchmark programs: pseudo-terminals, the simulated
 // reader as a child process or as a thread on a pty master, the window model
 // wired to the real serial device, timing, statistics and table output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The start-up baseline: the smallest Qt Widgets program with a window of
 // the tool's client size. Prints the monotonic clock in microseconds right
 // after the window's first paint and quits, as torvik-config does with its

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmarks (RelWithDebInfo, in build-bench unless BUILD_DIR is
 # set) and runs them all; prints one table per benchmark. About a minute.
 #

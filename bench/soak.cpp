@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Soak run: the window model on the real serial device, for a given number
 // of minutes, against two torvik-sim readers: a clean one that shows cards
 // (COM1) and one with --fault noise (COM2), whose every reply is preceded by

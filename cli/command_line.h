@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of torvikctl: options that hold for the whole run, then
 // one or more commands, each with its arguments and options.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console side of torvikctl's window model: window events without a
 // window (timer ticks on the model's clock, then torvikctl's own check for
 // the stop press and the progress line), the error box on stderr and a

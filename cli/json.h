@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small JSON reader for the template files: the whole of RFC 8259, with
 // strings decoded to UTF-8. Limits keep a hostile file from exhausting the
 // stack or the memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvikctl: every reader operation from a terminal or a script. Builds the
 // same window model as the window (without a window), with the same
 // settings file and COM numbers, and runs the commands of the command line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A run of torvikctl's commands over the window model: every command sets
 // the controls as a technician would and presses the operation's button;
 // the outcome is read back from the model (status line, link indicator,

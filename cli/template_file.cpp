@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/template_file.h"
 
 #include <fcntl.h>

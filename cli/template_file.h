@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fingerprint template file of torvikctl: per slot the three pieces
 // exactly as read from the reader, with the reader's serial number and
 // version, the date, the tool's version and a checksum per slot.

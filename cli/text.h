@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text conversions of torvikctl: the window model's texts are bytes (the
 // catalogue's UTF-8 rows, and what the reader sent, one byte per character);
 // the terminal and the JSON output are UTF-8.

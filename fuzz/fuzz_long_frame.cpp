@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Long frame receiver under arbitrary reply bytes: sends "001AB" on a
 // scripted port and delivers the input as the reply. Byte 0 sets the gap
 // between reply bytes (0..3 ms), the rest is the reply.

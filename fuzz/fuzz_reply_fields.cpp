@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window model under arbitrary reply contents: a scan, or a live reading,
 // on a scripted COM3 that answers the first frames with well-framed short
 // replies (correct check digits) around fuzzed bodies. Whatever the bodies

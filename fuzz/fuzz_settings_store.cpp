@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings file parser and the settings load under arbitrary file text:
 // what parses renders and parses back to the same store, and loading from a
 // file holding the text never fails and gives a language index of 0..2 and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Short frame receiver under arbitrary reply bytes: sends "I00B" on a
 // scripted port and delivers the input as the reply. Byte 0 sets the gap
 // between reply bytes (0..3 ms), the rest is the reply.

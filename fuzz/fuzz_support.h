@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the fuzz targets share: invariants that crash when broken, and the
 // link on a scripted in-process port that the frame targets feed.
 #pragma once

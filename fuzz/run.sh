@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets into build-fuzz/ and runs each for SECONDS
 # (default 30) on a fresh copy of its seed corpus. Exits non-zero when a
 # target fails to build or finds a crash; crash inputs go to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two frame checks of the reader protocol.
 #pragma once
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Millisecond clock and sleep used by the port and every wait of the tool.
 #pragma once
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/com_map.h"
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which device file a COM number stands for. The technician knows the reader
 // by its COM number, so each serial device keeps the number it was given the
 // first time it was seen (link/com_numbers.h), in the COM number file beside

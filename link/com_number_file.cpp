@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/com_number_file.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The COM number file: the numbers of link/com_numbers.h, kept per machine
 // beside the settings file and shared by all its users. Saving is all or
 // nothing, as for the settings file: under an exclusive lock on

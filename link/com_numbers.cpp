@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/com_numbers.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The COM number each serial device keeps. The first time a device is seen
 // it gets the lowest free number from 1 to 16, and it keeps that number
 // while it is unplugged, so that a stored COM number finds the same adapter

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "Process pending window events": the frame exchanges and the explicit
 // waiting loops call this so that timers tick and the window repaints.
 #pragma once

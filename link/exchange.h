@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One command, one reply: the short and the long frame exchanges over the
 // open port, and the receive records they share.
 //

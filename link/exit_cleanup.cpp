@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/exit_cleanup.h"
 
 #include <fcntl.h>

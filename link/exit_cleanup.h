@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What must be undone however the process ends: the open port (its saved
 // terminal state put back, its exclusive flag cleared, its lock files
 // removed), child processes to stop, temporary files and directories to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/port.h"
 
 namespace torvik::link {

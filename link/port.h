@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port state: the one serial port of the process, with the fixed pauses
 // after writes that the reader's receiver relies on.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a serial device could not be opened, in words a technician can act on:
 // which program holds a busy port, and which group grants access to a
 // device the user may not open. Roots and ids are parameters so that tests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/posix_serial.h"
 
 #include <fcntl.h>

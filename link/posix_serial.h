@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial device on this system: a tty opened exclusively by its COM
 // number, in raw mode, read one byte at a time with a 1 ms wait. A port of
 // the system (console, login terminal) is never opened; a port another

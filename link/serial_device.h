@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform's serial device: one port at a time, opened by its COM number.
 #pragma once
 #include <cstddef>

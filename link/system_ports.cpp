@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/system_ports.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which terminals belong to the system and must never be opened by the
 // tool: the active kernel consoles and the controlling terminals of running
 // processes (a getty on a serial line, a shell logged in over one). Sending

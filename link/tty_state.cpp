@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kept apart from the rest of the serial code: the kernel's own terminal
 // record (with its exact speed fields) cannot be declared beside <termios.h>.
 #include "link/tty_state.h"

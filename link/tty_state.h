@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole state of a terminal line as the kernel keeps it: speeds (also
 // ones outside the standard list), character size, parity, stop bits, modes,
 // echo, flow control, control characters and read time-outs. Saved when the

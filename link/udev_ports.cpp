@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/udev_ports.h"
 
 #include <libudev.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial ports of this machine that have a real device behind them: USB
 // serial adapters, CDC ACM modems, built-in and PCI UARTs with a port
 // present. Found through libudev, which gives the by-id and by-path names

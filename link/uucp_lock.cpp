@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/uucp_lock.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The classic lock files of serial ports, "LCK..ttyUSB0" in /run/lock,
 // holding the owner's pid. Terminal and modem programs that take them see
 // neither the advisory lock nor the exclusive flag of the tty, and the tool

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A clock whose sleeps advance time instantly: waits cost nothing and timing
 // can be asserted exactly. Time is kept in microseconds so that line times of
 // single bytes (about half a millisecond at 19200 baud) add up correctly.

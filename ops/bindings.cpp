@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ops/operations.h"
 
 namespace torvik::ops {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card slot display and the add card command.
 #include "ops/operations.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Factory default, stand-alone default and stand-alone mode. Both defaults
 // send a fixed sequence of setting commands, poll the reader until it
 // answers again (it resets), and finish by setting its baud rate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing the facility code chosen with sbFacility.
 #include "ops/operations.h"
 

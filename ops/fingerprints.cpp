@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Enrolling and deleting the fingerprint of a numbered slot.
 #include "ops/operations.h"
 

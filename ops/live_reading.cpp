@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two live readings: the plain ID reading ("I00F") and the encoded ID
 // reading ("I00I" + acknowledgement "I00J"). Each keeps the port open, leaves
 // the window enabled and polls about ten times a second until its button is

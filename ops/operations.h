@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader operations: event handlers of the main window, each stated by
 // its label, commands, tries and outcome rows over the common pattern.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Output interface with its Wiegand and RS-485 formats, and the card type.
 #include "ops/operations.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The raw command test: "001" + the typed text in a long frame, once.
 #include "ops/operations.h"
 

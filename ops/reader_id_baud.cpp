@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Changing the reader's bus address (ID) and its baud rate.
 #include "ops/operations.h"
 

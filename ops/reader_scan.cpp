@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the reader: the stored link settings first, then every port and
 // speed, then the reader's version and output mode.
 #include <string>

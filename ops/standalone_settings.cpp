@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Door-open and alarm times, and the master, duress and clear cards of the
 // stand-alone controller: one stand-alone setting command each.
 #include "ops/operations.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a fingerprint template out of the reader in three pieces, and
 // writing it back. Pieces are opaque text.
 #include "ops/operations.h"

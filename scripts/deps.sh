@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what building, running and testing need on Debian 12, only the
 # packages that are missing. Uses sudo when not root.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs dependencies, builds, and starts torvik-config on the simulated
 # reader (a pseudo-terminal mapped to COM1, throw-away settings).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Pictures of the main window for the documentation: English after a scan
 # of the simulated reader, both Chinese languages, and a live reading with
 # a card. Saves docs/window-en.png, window-zh-hans.png, window-zh-hant.png

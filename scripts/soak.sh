@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Soak run: a live reading, scans and failing commands against two simulated
 # readers, one of them with line noise before every reply (--fault noise),
 # for MINUTES minutes (default 10). Reports resident memory and open

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs dependencies, builds and runs every test: the plain build, then
 # the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, a
 # short run of each fuzz target, a Release tree (the build type a packager

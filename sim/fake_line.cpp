@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/fake_line.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An in-process serial line for tests: up to 16 COM ports, each absent, busy,
 // present but silent, or wired to a simulated reader; time is a virtual
 // clock, and the reader's replies arrive at the times their line speed

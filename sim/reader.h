@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated reader: device state and reply rules of the reader protocol,
 // without any I/O. Fed with the bytes that reach it over the line, it answers
 // complete frames with reply frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvik-sim: a simulated reader behind a pseudo-terminal. Prints the path of
 // the terminal the tool should open (first line of stdout), then answers the
 // tool's frames there until it is stopped with SIGTERM or SIGINT.

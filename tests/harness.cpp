@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/harness.h"
 
 namespace torvik::test {

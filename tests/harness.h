@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window model wired to the simulated reader on an in-process line and a
 // virtual clock: waits cost nothing and every frame, open, beep and colour
 // change is recorded with its virtual time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pieces for tests of port safety: real pseudo-terminals, a fake /sys and
 // /proc tree, a watch that tells whether anybody opened a device, and the
 // window model over the production serial device.

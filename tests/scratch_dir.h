@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scratch directory for tests of the settings file, and ways to take away
 // the right to change a file or directory even from root.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the torvik-sim program on a pseudo-terminal for tests over the real
 // serial device, and stops it however the test ends.
 #pragma once

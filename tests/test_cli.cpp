@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvikctl over the window model and the in-process simulated reader on a
 // virtual clock: the frames of every command against the window's button
 // presses, the JSON output, exit statuses, template files, the stop request

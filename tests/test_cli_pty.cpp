@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The torvikctl program against torvik-sim on a pseudo-terminal: the real
 // serial device, the real clock, signals and exit statuses. Every COM number
 // is pinned (the simulated reader on COM1, missing files for the rest), so

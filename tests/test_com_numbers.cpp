@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules by which devices keep their COM numbers, and the file that keeps
 // them: identities, first numbers, numbers given again, pins, odd file
 // lines, and a user who may only read the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The technician's diagnostics: why a real device did not open (rights,
 // another program, nothing there), the group advice, finding holders in a
 // /proc tree, and the scan's account in the tooltip.

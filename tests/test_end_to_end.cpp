@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window model over the real serial device and a monotonic clock against
 // the torvik-sim program on a pseudo-terminal.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // However the tool ends - a kill, Ctrl+C, a logout, exit() - the port it
 // holds gets its terminal state back and its exclusive flag cleared, its
 // lock file goes, the child it started ends and its temporary files go.

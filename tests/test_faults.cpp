@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults on a real line and in the settings store. The window model runs on
 // the production serial device and monotonic clock over pseudo-terminals;
 // the far end is either torvik-sim (with its fault switches) or a peer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The short and long frame exchanges against scripted replies on the
 // in-process line and the virtual clock.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plain and the encoded live readings: poll loop, display, lamp, ends.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one-shot operations over the common pattern: fingerprints, templates,
 // facility code, card slots, raw command, defaults and stand-alone settings,
 // and the window's conventions (outcomes, idle after an error).

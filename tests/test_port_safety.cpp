@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ports that belong to the system, lock files of other programs, and every
 // port left as it was found: on real pseudo-terminals and a fake /sys and
 // /proc tree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The production serial device against real pseudo-terminals, the COM number
 // mapping against a fake /dev and /sys tree, and the monotonic clock.
 #include <fcntl.h>

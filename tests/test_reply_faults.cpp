@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why an exchange got no valid reply, on scripted replies and the virtual
 // clock: the kind of fault, the number of bytes and the first of them.
 #include <gtest/gtest.h>

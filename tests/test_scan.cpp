@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader scan and the operations that follow the reader's ID, speed and
 // output mode, on the in-process line with the simulated reader.
 #include <gtest/gtest.h>

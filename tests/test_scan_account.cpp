@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scan's account over pseudo-terminals: what came back on each port (a
 // silent peer, a reader at another speed, a noisy line, a presence reply of
 // 15 bytes), the hint on the speed lock, and the account in each language.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Operations against replies scripted byte for byte, for the cases a
 // well-behaved reader never produces.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Persistent settings (load and save through the in-memory store and through
 // real settings files), the settings file format, and the message catalogue.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated reader and the in-process line, checked through the tool's
 // own frame exchange: a reply counts only when Link accepts it.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The start-up pieces both front ends share: options, the simulated reader
 // as a child process, the temporary settings directory, the trace lines.
 #include <gtest/gtest.h>

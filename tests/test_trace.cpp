@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report a technician can send: the trace file, appended run after run
 // under a header with date and version, with every opening and closing of
 // a port around its frames and the reason of every refused reply.

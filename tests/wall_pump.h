@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Window events for tests on the real clock: actions that run at the first
 // event processing after their time (a user's press, a pulled adapter).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/language_images.h"
 
 #include <QImage>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The images of the two Chinese language buttons, drawn beforehand.
 #pragma once
 #include <QIcon>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // torvik-config: start-up of the tool. Reads the command line, builds the
 // platform services, the window model and its Qt window, and runs the event
 // loop until btnExit closes the window.

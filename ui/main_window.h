@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window frmModule rendered with Qt Widgets: one widget per model
 // control, named like the control, at its place in the window layout. The
 // window mirrors every property change of the model and forwards user input

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/qt_platform.h"
 
 #include <QApplication>

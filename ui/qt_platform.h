@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window-system side of the platform needs: processing pending window
 // events, the application-wide busy cursor and the error box.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text between the window model and the widgets (how the model's bytes are
 // shown and typed), and where the window is placed on the screen.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Port enumeration and COM numbering against a mock sysfs and udev database
 // (umockdev): real libudev calls, made-up adapters. Runs under
 // umockdev-wrapper, which diverts /sys and /dev into the test bed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every character of the two Chinese columns has a glyph in the face the
 // window falls back to for that language.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every text the window shows fits its control with the faces the package
 // depends on: captions, list items and status-line texts of all three
 // languages, the status texts with their longest values. A text that cannot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt window over the window model: places, frame, styles, mirroring of
 // model properties, forwarding of user input, the blocked input of a busy
 // window and the beeper's fallback. Runs offscreen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the technician presses: input given while the window is busy is
 // dropped (never replayed once it is enabled again), the scroll bars follow
 // the keyboard, typed and received text is one byte per character, and the
