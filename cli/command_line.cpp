@@ -13,14 +13,14 @@ namespace torvik::cli {
 
 namespace {
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     const char* synopsis;
     const char* help;
 };
 
 // The order of the overview.
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"scan", "scan [--sweep]",
      "Looks for the reader: first at the stored port and settings, then on COM1 to COM16.\n"
      "With the speed lock on (the default) only the stored settings are tried on each port;\n"
@@ -78,9 +78,9 @@ const CommandSpec kCommands[] = {
      "prints its answer.\n"},
 };
 
-const CommandSpec* FindSpec(const std::string& name) {
-    for (const auto& spec : kCommands)
-        if (name == spec.name) return &spec;
+const CommandEntry* FindCommand(const std::string& name) {
+    for (const auto& entry : kCommands)
+        if (name == entry.name) return &entry;
     return nullptr;
 }
 
@@ -130,7 +130,7 @@ int SettingsIndex(const std::string& text) {
 }  // namespace
 
 bool IsCommand(const std::string& name) {
-    return FindSpec(name) != nullptr;
+    return FindCommand(name) != nullptr;
 }
 
 std::vector<int> ParseSlotList(const std::string& text) {
@@ -171,7 +171,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         Command& c = *current;
         const auto need = [&](size_t n) {
             if (positional.size() != n)
-                throw UsageError(c.name + ": expected " + FindSpec(c.name)->synopsis);
+                throw UsageError(c.name + ": expected " + FindCommand(c.name)->synopsis);
         };
         if (c.name == "set-id") {
             need(1);
@@ -337,7 +337,7 @@ std::string UsageText() {
         "stop at the first one that does not succeed.\n"
         "\n"
         "Commands:\n";
-    for (const auto& spec : kCommands) text += "  " + std::string(spec.synopsis) + "\n";
+    for (const auto& entry : kCommands) text += "  " + std::string(entry.synopsis) + "\n";
     text +=
         "\n"
         "Options:\n"
@@ -362,9 +362,9 @@ std::string UsageText() {
 }
 
 std::string CommandHelp(const std::string& name) {
-    const CommandSpec* spec = FindSpec(name);
-    if (!spec) return {};
-    return "usage: torvikctl [options] " + std::string(spec->synopsis) + "\n" + spec->help;
+    const CommandEntry* entry = FindCommand(name);
+    if (!entry) return {};
+    return "usage: torvikctl [options] " + std::string(entry->synopsis) + "\n" + entry->help;
 }
 
 }  // namespace torvik::cli
