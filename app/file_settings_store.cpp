@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "link/file_io.h"
+
 namespace torvik::app {
 namespace {
 
@@ -368,61 +370,11 @@ class LineReader {
 
 // ---------------------------------------------------------------- file helpers
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    // Closes and reports the result (a delayed write error shows here).
-    bool close_checked() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
+using link::DirectoryOf;
+using link::Fd;
 
-  private:
-    int fd_;
-};
-
-// The whole content of fd; false on a read error or a file over the limit.
 bool read_all(int fd, std::string& out) {
-    out.clear();
-    char buffer[8192];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return true;
-        out.append(buffer, static_cast<size_t>(n));
-        if (out.size() > kMaxFileBytes) return false;
-    }
-}
-
-bool write_all(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-std::string directory_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    return link::ReadAll(fd, out, kMaxFileBytes);
 }
 
 constexpr int kLockWaitMs = 2000;
@@ -431,7 +383,7 @@ constexpr int kLockWaitMs = 2000;
 // with the save lock held: every saver makes its temporary file under that
 // lock, so any such file seen now belongs to no running save.
 void remove_stale_temporaries(const std::string& path) {
-    const std::string dir_path = directory_of(path);
+    const std::string dir_path = DirectoryOf(path);
     const size_t slash = path.rfind('/');
     const std::string prefix =
         (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
@@ -729,33 +681,8 @@ bool FileSettingsStore::save(const std::string& section,
 
     // The ".tmp-" infix marks our temporary files, so that clearing those of
     // killed saves never touches anything else beside the settings file.
-    std::string temp_path = path_ + ".tmp-XXXXXX";
-    Fd temp(::mkostemp(temp_path.data(), O_CLOEXEC));
-    if (temp.get() < 0) return false;
-    auto fail = [&] {
-        temp.reset();
-        ::unlink(temp_path.c_str());
-        return false;
-    };
-
-    if (fail_write_) {
-        write_all(temp.get(), std::string_view(text).substr(0, text.size() / 2));
-        return fail();
-    }
-    if (!write_all(temp.get(), text) || ::fsync(temp.get()) != 0) return fail();
-    // Keep the group of the old file (the group of the machine's users) when
-    // we are allowed to; the mode gives that group write access.
-    if (had_file) {
-        [[maybe_unused]] const int ignored = ::fchown(temp.get(), static_cast<uid_t>(-1), old_gid);
-    }
-    if (::fchmod(temp.get(), kFileMode) != 0) return fail();
-    if (!temp.close_checked()) return fail();
-    if (::rename(temp_path.c_str(), path_.c_str()) != 0) return fail();
-
-    // Make the rename itself durable; the new content is in place either way.
-    Fd dir(::open(directory_of(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
-    return true;
+    return link::ReplaceFile(path_, ".tmp-", text, kFileMode,
+                             had_file ? std::optional<gid_t>(old_gid) : std::nullopt, fail_write_);
 }
 
 }  // namespace torvik::app

@@ -22,7 +22,7 @@ SIM_SRC="sim/fake_line.cpp sim/reader.cpp"
 declare -A NEEDS=(
   [fuzz_short_frame]="$LINK_SRC $SIM_SRC"
   [fuzz_long_frame]="$LINK_SRC $SIM_SRC"
-  [fuzz_settings_store]="app/file_settings_store.cpp app/settings.cpp"
+  [fuzz_settings_store]="app/file_settings_store.cpp app/settings.cpp link/file_io.cpp"
   [fuzz_reply_fields]="$LINK_SRC $SIM_SRC app/window_model.cpp app/control.cpp app/catalogue.cpp
                        app/settings.cpp $(cd "$ROOT" && echo ops/*.cpp) tests/harness.cpp"
 )

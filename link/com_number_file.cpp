@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "link/file_io.h"
+
 namespace torvik::link {
 namespace {
 
@@ -20,58 +22,11 @@ constexpr mode_t kFileMode = 0664;
 constexpr int kLockWaitMs = 2000;
 constexpr const char* kTempInfix = ".tmp-";
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    bool close_checked() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // The whole file, or false when it is not a regular file or too large.
-bool ReadAll(int fd, std::string& text) {
+bool ReadRegularFile(int fd, std::string& text) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    char buffer[4096];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) return true;
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > kMaxFileBytes) return false;
-    }
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return ReadAll(fd, text, kMaxFileBytes);
 }
 
 // Temporary files left by a save that was killed; called under the lock,
@@ -99,7 +54,7 @@ std::string ComNumberPathBeside(const std::string& settings_path) {
 std::vector<ComRecord> ComNumberFile::load() const {
     Fd file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     std::string text;
-    if (file.get() < 0 || !ReadAll(file.get(), text)) return {};
+    if (file.get() < 0 || !ReadRegularFile(file.get(), text)) return {};
     return ParseComRecords(text);
 }
 
@@ -136,7 +91,7 @@ bool ComNumberFile::update(const std::function<bool(std::vector<ComRecord>&)>& c
             if (::fstat(current.get(), &st) == 0) old_gid = st.st_gid;
             had_file = true;
             // An unreadable file is not overwritten: its numbers may matter.
-            if (!ReadAll(current.get(), text)) {
+            if (!ReadRegularFile(current.get(), text)) {
                 change(records);
                 return false;
             }
@@ -150,24 +105,8 @@ bool ComNumberFile::update(const std::function<bool(std::vector<ComRecord>&)>& c
     RemoveStaleTemporaries(path_);
 
     const std::string text = RenderComRecords(records);
-    std::string temp_path = path_ + kTempInfix + "XXXXXX";
-    Fd temp(::mkostemp(temp_path.data(), O_CLOEXEC));
-    if (temp.get() < 0) return false;
-    const auto fail = [&] {
-        temp.reset();
-        ::unlink(temp_path.c_str());
-        return false;
-    };
-    if (!WriteAll(temp.get(), text) || ::fsync(temp.get()) != 0) return fail();
-    if (had_file) {
-        [[maybe_unused]] const int ignored = ::fchown(temp.get(), static_cast<uid_t>(-1), old_gid);
-    }
-    if (::fchmod(temp.get(), kFileMode) != 0) return fail();
-    if (!temp.close_checked()) return fail();
-    if (::rename(temp_path.c_str(), path_.c_str()) != 0) return fail();
-    Fd dir(::open(DirectoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
-    return true;
+    return ReplaceFile(path_, kTempInfix, text, kFileMode,
+                       had_file ? std::optional<gid_t>(old_gid) : std::nullopt);
 }
 
 }  // namespace torvik::link
