@@ -2,20 +2,26 @@
 #include "link/system_ports.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string_view>
 
+#include "link/file_io.h"
+
 namespace torvik::link {
 namespace {
+
+// Far more than a stat line or a device number ever holds.
+constexpr size_t kSmallFileLimit = 64 * 1024;
 
 // The device /dev/console stands for, whichever console that is today, and
 // /dev/tty, the opening process's own terminal.
@@ -30,11 +36,13 @@ bool parse_int(std::string_view text, long long& out) {
     return ec == std::errc{} && end == first + text.size();
 }
 
+// The whole of a small system file (sysfs, procfs); empty when it cannot
+// be read. One open and read, no stream: a scan reads one file per process.
 std::string read_all(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text;
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0 || !ReadAll(fd.get(), text, kSmallFileLimit)) return {};
+    return text;
 }
 
 // "4:64" as a device number.
@@ -67,15 +75,25 @@ struct StatFields {
 // Fields of /proc/PID/stat: "pid (comm) state ppid pgrp session tty_nr ...".
 // The name may hold blanks and parentheses, so the fields start after the
 // last ')'.
-bool parse_stat(const std::string& text, StatFields& out) {
+bool parse_stat(std::string_view text, StatFields& out) {
     const size_t open = text.find('(');
     const size_t close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) return false;
-    out.name = text.substr(open + 1, close - open - 1);
-    std::istringstream rest(text.substr(close + 1));
-    std::string state, ppid, pgrp, session, tty_nr;
-    if (!(rest >> state >> ppid >> pgrp >> session >> tty_nr)) return false;
-    return parse_int(session, out.session) && parse_int(tty_nr, out.tty_nr);
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+        return false;
+    }
+    out.name = std::string(text.substr(open + 1, close - open - 1));
+    // state ppid pgrp session tty_nr, blank-separated.
+    std::string_view rest = text.substr(close + 1);
+    std::string_view fields[5];
+    for (std::string_view& field : fields) {
+        const size_t start = rest.find_first_not_of(" \n");
+        if (start == std::string_view::npos) return false;
+        rest.remove_prefix(start);
+        const size_t end = std::min(rest.find_first_of(" \n"), rest.size());
+        field = rest.substr(0, end);
+        rest.remove_prefix(end);
+    }
+    return parse_int(fields[3], out.session) && parse_int(fields[4], out.tty_nr);
 }
 
 std::string base_name(const std::string& path) {
