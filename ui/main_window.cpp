@@ -22,6 +22,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
+#include <QStyleOptionGroupBox>
 #include <QStylePainter>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -157,6 +158,9 @@ Look look_of(const Control& c) {
             return Look::Default;
     }
 }
+
+// The window's font, which most controls inherit.
+constexpr int kWindowFontPx = 16;
 
 struct FontLook {
     int pixel_size;
@@ -503,6 +507,61 @@ void LargeButton::paintEvent(QPaintEvent*) {
     p.drawItemText(r, flags, opt.palette, isEnabled(), caption, QPalette::ButtonText);
 }
 
+void GroupBox::paintEvent(QPaintEvent*) {
+    QStylePainter p(this);
+    QStyleOptionGroupBox opt;
+    initStyleOption(&opt);
+    // Where the style puts the frame: below the title line, or a few pixels
+    // down without a title.
+    const QRect box =
+        style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxFrame, this);
+    constexpr int kTopGap = 3;
+    const int top = title().isEmpty()
+                        ? kTopGap
+                        : std::max(style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight),
+                                   opt.fontMetrics.height()) +
+                              kTopGap;
+    // Shades of the style's frame: a faint grey line, a fainter line inside
+    // it and a barely darker inside; the corners rounded off by lighter and
+    // darker pixels.
+    const QRect f = box.adjusted(1, top + 1, 0, 0);  // the frame line
+    if (f.width() > 6 && f.height() > 6) {
+        p.fillRect(f.adjusted(2, 2, -2, -2), QColor(0, 0, 0, 3));
+        p.setPen(QColor(0, 0, 0, 7));
+        p.drawRect(f.adjusted(1, 1, -2, -2));
+        const QColor line(117, 117, 117, 50);
+        p.fillRect(QRect(f.left() + 3, f.top(), f.width() - 6, 1), line);
+        p.fillRect(QRect(f.left() + 3, f.bottom(), f.width() - 6, 1), line);
+        p.fillRect(QRect(f.left(), f.top() + 3, 1, f.height() - 6), line);
+        p.fillRect(QRect(f.right(), f.top() + 3, 1, f.height() - 6), line);
+        // Each corner, from the corner point along both edges and inwards.
+        struct Dot {
+            int along, across;  // steps from the corner along an edge, and inwards
+            QColor color;
+        };
+        const Dot dots[] = {{0, 0, QColor(39, 39, 39, 13)},
+                            {1, 0, QColor(96, 96, 96, 54)},
+                            {2, 0, QColor(108, 108, 108, 52)},
+                            {1, 1, QColor(92, 92, 92, 20)}};
+        const QPoint corners[] = {f.topLeft(), f.topRight(), f.bottomLeft(), f.bottomRight()};
+        for (const QPoint corner : corners) {
+            const int dx = corner.x() == f.left() ? 1 : -1;
+            const int dy = corner.y() == f.top() ? 1 : -1;
+            for (const Dot& d : dots) {
+                p.fillRect(QRect(corner + QPoint(d.along * dx, d.across * dy), QSize(1, 1)),
+                           d.color);
+                if (d.along != d.across) {
+                    p.fillRect(QRect(corner + QPoint(d.across * dx, d.along * dy), QSize(1, 1)),
+                               d.color);
+                }
+            }
+        }
+    }
+    // The title, by the style.
+    opt.subControls &= ~QStyle::SC_GroupBoxFrame;
+    p.drawComplexControl(QStyle::CC_GroupBox, opt);
+}
+
 // ---- the window ----
 
 MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
@@ -511,14 +570,16 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
       form_(form) {
     setObjectName(QStringLiteral("frmModule"));
     setFixedSize(kClientWidth, kClientHeight);
-    setWindowIcon(AppIcon());
+    // The application's icon, where the program has set one, is the
+    // window's too.
+    if (QApplication::windowIcon().isNull()) setWindowIcon(AppIcon());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
     // Every widget gets the families of the language in force from the
     // start, so the first captions need no second pass over the fonts.
     font_language_ = form_.state.language;
-    setFont(LayoutFont(16, true, font_language_));
+    setFont(LayoutFont(kWindowFontPx, true, font_language_));
 
     for (Control* c : form_.controls()) {
         if (c->kind() == Kind::Window) continue;
@@ -654,7 +715,7 @@ QWidget* MainWindow::create_widget(Control& c) {
             break;
         }
         case Kind::GroupBox: {
-            auto* g = new QGroupBox(parent);
+            auto* g = new GroupBox(parent);
             g->setFlat(false);
             w = g;
             break;
@@ -671,10 +732,14 @@ QWidget* MainWindow::create_widget(Control& c) {
 void MainWindow::style_widget(Control& c, QWidget* w) {
     const Look look = look_of(c);
     const FontLook font = font_of(look);
-    w->setFont(LayoutFont(font.pixel_size, font.bold, font_language_));
+    // The window's own font (16 px bold) is inherited; setting it again
+    // would only send a font change through the widget (a list box would
+    // build its popup for it).
+    if (font.pixel_size != kWindowFontPx || !font.bold)
+        w->setFont(LayoutFont(font.pixel_size, font.bold, font_language_));
     base_px_[w] = font.pixel_size;
-    w->setProperty("layoutPx", font.pixel_size);
     QPalette pal = w->palette();
+    bool own_palette = true;
     switch (look) {
         case Look::Value: {
             const QColor bg = highlight_color();
@@ -696,9 +761,11 @@ void MainWindow::style_widget(Control& c, QWidget* w) {
             pal.setColor(QPalette::ButtonText, Qt::red);
             break;
         default:
+            // The window's colours, inherited.
+            own_palette = false;
             break;
     }
-    w->setPalette(pal);
+    if (own_palette) w->setPalette(pal);
 
     auto* button = qobject_cast<QPushButton*>(w);
     if (c.name() == "btnScan") {

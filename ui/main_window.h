@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QFont>
+#include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -115,6 +116,18 @@ class ShapeWidget : public QWidget {
   private:
     Shape shape_;
     QColor color_ = Qt::white;
+};
+
+// A group box whose frame the tool draws itself, as the style draws it but
+// without loading the style's frame image from its file (a PNG decoder set
+// up before the first paint).
+class GroupBox : public QGroupBox {
+    Q_OBJECT
+  public:
+    explicit GroupBox(QWidget* parent) : QGroupBox(parent) {}
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A large button: its caption wraps onto a second line when one is too

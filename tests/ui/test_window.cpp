@@ -695,3 +695,40 @@ TEST(Beepers, WithoutADeviceTheToneIsWaitedOut) {
 }
 
 }  // namespace
+
+// The group box draws its frame itself (no image file of the style is
+// loaded); it must look like the style's own, with and without a title.
+TEST(GroupBoxFrame, LooksLikeTheStylesOwn) {
+    struct Case {
+        QSize size;
+        const char* title;
+    };
+    const Case cases[] = {
+        {{257, 477}, ""}, {{257, 477}, "Defaults"}, {{40, 30}, ""}, {{120, 60}, "Stand Alone"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.title) + " " + std::to_string(c.size.width()));
+        QWidget parent;
+        parent.setFont(torvik::ui::LayoutFont(16, true, 0));
+        QGroupBox reference(&parent);
+        torvik::ui::GroupBox own(&parent);
+        int worst = 0;  // the largest difference of a colour channel
+        for (QGroupBox* box : {&reference, static_cast<QGroupBox*>(&own)}) {
+            box->setTitle(QString::fromLatin1(c.title));
+            box->resize(c.size);
+        }
+        const QImage a = reference.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage b = own.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(a.size(), b.size());
+        for (int y = 0; y < a.height(); ++y) {
+            for (int x = 0; x < a.width(); ++x) {
+                const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+                const int d =
+                    std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+                worst = std::max(worst, d);
+            }
+        }
+        // Rounding of the style's scaled frame image: a level or two.
+        EXPECT_LE(worst, 3);
+    }
+}
