@@ -3,7 +3,10 @@
 //    resident set of the process, for `torvik-config` on COM1 mapped to a
 //    pseudo-terminal (the tool alone, no simulated reader to start) next to a
 //    minimal Qt window, both offscreen, in alternating runs; then the same
-//    for `torvik-config --simulate`, which includes starting torvik-sim.
+//    for `torvik-config --simulate`, which includes starting torvik-sim, the
+//    minimal window with one line of text, and the tool's controls built as
+//    plain Qt widgets without any of the tool's code (the part of the
+//    start-up that is Qt's for a window like this one).
 //
 // usage: bench_startup TORVIK_CONFIG MINIMAL_WINDOW [RUNS]
 // The peak RSS is the child's ru_maxrss from wait4(); for --simulate that is
@@ -100,6 +103,7 @@ int main(int argc, char** argv) {
         const std::vector<std::string> simulated{argv[1], "--simulate", "--exit-after-first-paint"};
         const std::vector<std::string> minimal{argv[2]};
         const std::vector<std::string> minimal_text{argv[2], "--text"};
+        const std::vector<std::string> plain_layout{argv[2], "--layout"};
         run_once(tool);  // warm the page cache for all
         run_once(simulated);
         run_once(minimal);
@@ -111,12 +115,13 @@ int main(int argc, char** argv) {
                 cpu.push_back(r.cpu_ms);
                 rss.push_back(static_cast<double>(r.max_rss_kb) / 1024.0);
             }
-        } t, s, m, mt;
+        } t, s, m, mt, pl;
         for (int i = 0; i < runs; ++i) {
             t.add(run_once(tool));
             m.add(run_once(minimal));
             s.add(run_once(simulated));
             mt.add(run_once(minimal_text));
+            pl.add(run_once(plain_layout));
         }
         Table table("e) Start-up to the first painted window, offscreen (median of " +
                         std::to_string(runs) + " runs)",
@@ -139,6 +144,12 @@ int main(int argc, char** argv) {
         ratio("ratio --simulate / baseline", s);
         row("minimal Qt window with one line of text", mt);
         ratio("ratio one line of text / baseline", mt);
+        row("the tool's controls as plain Qt widgets", pl);
+        ratio("ratio plain controls / baseline", pl);
+        table.row({"ratio torvik-config / plain controls",
+                   fmt(stats(t.paint).median / stats(pl.paint).median, 2) + "x", "", "",
+                   fmt(stats(t.cpu).median / stats(pl.cpu).median, 2) + "x",
+                   fmt(stats(t.rss).median / stats(pl.rss).median, 2) + "x"});
         table.print();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_startup: %s\n", e.what());
