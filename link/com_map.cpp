@@ -5,24 +5,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <set>
+
+#include "link/digits.h"
 
 namespace torvik::link {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool ParseNumber(std::string_view text, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc{} && end == text.data() + text.size();
-}
 
 std::string RealPath(const std::string& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
@@ -66,7 +58,7 @@ bool parse_pin(std::string_view text, int& number, std::string& device) {
     text.remove_prefix(3);
     const size_t eq = text.find('=');
     if (eq == std::string_view::npos) return false;
-    if (!ParseNumber(text.substr(0, eq), number) || number < ComMap::kFirstPort ||
+    if (!ParseDigits(text.substr(0, eq), number) || number < ComMap::kFirstPort ||
         number > ComMap::kLastPort) {
         return false;
     }

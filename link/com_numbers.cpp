@@ -2,9 +2,10 @@
 #include "link/com_numbers.h"
 
 #include <algorithm>
-#include <charconv>
 #include <ctime>
 #include <map>
+
+#include "link/digits.h"
 
 namespace torvik::link {
 namespace {
@@ -23,15 +24,6 @@ std::string Clean(std::string_view text, char replacement) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = replacement;
     }
     return out;
-}
-
-bool ParseInt64(std::string_view text, int64_t& out) {
-    if (text.empty() || text.size() > 18) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc{} && end == text.data() + text.size();
 }
 
 std::vector<std::string_view> Split(std::string_view line, char sep) {
@@ -148,8 +140,8 @@ std::vector<ComRecord> ParseComRecords(std::string_view text) {
         const std::vector<std::string_view> f = Split(line, '\t');
         if (f.size() < 3 || f[0].size() < 4 || f[0].substr(0, 3) != "COM" || f[1].empty()) continue;
         int64_t number = 0, seen = 0;
-        if (!ParseInt64(f[0].substr(3), number) || number < 1 || number > kComNumbers) continue;
-        if (!ParseInt64(f[2], seen)) continue;
+        if (!ParseDigits(f[0].substr(3), number) || number < 1 || number > kComNumbers) continue;
+        if (!ParseDigits(f[2], seen)) continue;
         const bool repeated = std::any_of(records.begin(), records.end(), [&](const ComRecord& r) {
             return r.number == number || r.key == f[1];
         });

@@ -9,22 +9,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+
+#include "link/digits.h"
 
 namespace torvik::link {
 namespace {
 
 // A directory entry name made only of digits, as a pid.
 bool parse_pid(const char* name, int& pid) {
-    const char* end = name;
-    while (*end >= '0' && *end <= '9') ++end;
-    if (end == name || *end != '\0') return false;
-    auto [stop, ec] = std::from_chars(name, end, pid);
-    return ec == std::errc{} && stop == end;
+    return ParseDigits(std::string_view(name), pid);
 }
 
 std::string read_link(const std::string& path) {

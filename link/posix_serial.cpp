@@ -9,11 +9,11 @@
 
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <utility>
 
+#include "link/digits.h"
 #include "link/exit_cleanup.h"
 #include "link/port_diagnostics.h"
 
@@ -59,13 +59,8 @@ std::string_view trim(std::string_view s) {
 
 // A whole field of ASCII digits as an int; no sign, no fraction.
 std::optional<int> whole_number(std::string_view s) {
-    if (s.empty()) return std::nullopt;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-    }
     int value = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc{} || end != s.data() + s.size()) return std::nullopt;
+    if (!ParseDigits(s, value)) return std::nullopt;
     return value;
 }
 

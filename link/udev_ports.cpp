@@ -4,7 +4,6 @@
 #include <libudev.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,8 @@
 #include <string_view>
 #include <system_error>
 #include <tuple>
+
+#include "link/digits.h"
 
 namespace torvik::link {
 namespace {
@@ -36,16 +37,6 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
-// A run of ASCII digits (no sign, no blanks) as a non-negative int.
-bool ParseNumber(std::string_view text, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc{} && end == text.data() + text.size();
-}
-
 // Attribute texts end in a line feed in sysfs; udev keeps them without.
 std::string Trimmed(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
@@ -60,7 +51,7 @@ std::tuple<int, int, std::string> Order(const std::string& name) {
     for (int g = 0; g < 2; ++g) {
         if (StartsWith(name, kGroups[g])) {
             int n = 0;
-            if (ParseNumber(std::string_view(name).substr(kGroups[g].size()), n))
+            if (ParseDigits(std::string_view(name).substr(kGroups[g].size()), n))
                 return {g, n, name};
         }
     }
@@ -68,7 +59,7 @@ std::tuple<int, int, std::string> Order(const std::string& name) {
     size_t digits = name.size();
     while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
     int n = 0;
-    if (!ParseNumber(std::string_view(name).substr(digits), n)) n = -1;
+    if (!ParseDigits(std::string_view(name).substr(digits), n)) n = -1;
     return {2, n, name};
 }
 
@@ -127,7 +118,7 @@ std::string UartName(const std::string& type) {
                                              "Cirrus", "16650", "16650V2", "16750", "Startech",
                                              "16C950", "16654", "16850",   "RSA"};
     int n = 0;
-    if (!ParseNumber(type, n) || n <= 0) return {};
+    if (!ParseDigits(type, n) || n <= 0) return {};
     if (n < static_cast<int>(std::size(kNames))) return std::string(kNames[n]) + " UART";
     return "UART type " + type;
 }
@@ -245,7 +236,7 @@ bool ReadPort(udev* u, const char* syspath, PortInfo& info) {
         if (info.driver.empty()) info.driver = DriverOf(usb_interface);
         int port_number = -1;
         if (usb_serial != nullptr &&
-            !ParseNumber(Attribute(usb_serial, "port_number"), port_number)) {
+            !ParseDigits(Attribute(usb_serial, "port_number"), port_number)) {
             port_number = -1;
         }
         if (info.by_id.empty() && info.by_path.empty()) {
@@ -329,7 +320,7 @@ std::vector<PortInfo> ListPortTree(const std::string& dev_root, const std::strin
         for (std::string_view prefix : kPrefixes) {
             int number = 0;
             if (!StartsWith(name, prefix) || name.size() <= prefix.size() ||
-                !ParseNumber(std::string_view(name).substr(prefix.size()), number)) {
+                !ParseDigits(std::string_view(name).substr(prefix.size()), number)) {
                 continue;
             }
             if (prefix == "ttyS") {

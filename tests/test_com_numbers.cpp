@@ -14,6 +14,7 @@
 #include "link/com_map.h"
 #include "link/com_number_file.h"
 #include "link/com_numbers.h"
+#include "link/digits.h"
 #include "tests/scratch_dir.h"
 
 namespace torvik::link {
@@ -29,6 +30,43 @@ PortInfo Usb(std::string device, std::string serial, std::string socket) {
     p.by_id = "/dev/serial/by-id/usb-X_Y" + (serial.empty() ? "" : "_" + serial) + "-if00";
     if (!socket.empty()) p.by_path = "/dev/serial/by-path/pci-0-usb-0:" + socket + ":1.0";
     return p;
+}
+
+// Numbers in pins, sysfs names, procfs entries and the number file: digits
+// only, within range; anything else leaves the value alone.
+TEST(Digits, OnlyDigitsWithinRangeAreNumbers) {
+    struct Row {
+        const char* text;
+        bool as_int;
+        int int_value;
+        bool as_int64;
+    };
+    const Row rows[] = {
+        {"0", true, 0, true},
+        {"16", true, 16, true},
+        {"007", true, 7, true},
+        {"2147483647", true, 2147483647, true},
+        {"2147483648", false, -1, true},  // past int, within int64
+        {"99999999999999999999", false, -1, false},
+        {"", false, -1, false},
+        {"-1", false, -1, false},
+        {"+1", false, -1, false},
+        {" 1", false, -1, false},
+        {"1 ", false, -1, false},
+        {"1a", false, -1, false},
+        {"0x10", false, -1, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        int n = -1;
+        EXPECT_EQ(ParseDigits(r.text, n), r.as_int);
+        EXPECT_EQ(n, r.int_value);
+        int64_t wide = -1;
+        EXPECT_EQ(ParseDigits(r.text, wide), r.as_int64);
+        if (!r.as_int64) {
+            EXPECT_EQ(wide, -1);
+        }
+    }
 }
 
 TEST(ComNumbers, IdentityPrefersSerialThenSocketThenDevice) {
