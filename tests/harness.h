@@ -62,6 +62,12 @@ class TestBeeper final : public app::Beeper {
     link::VirtualClock& clock_;
 };
 
+// A beeper that neither sounds nor waits, for runs on the wall clock.
+class QuietBeeper final : public app::Beeper {
+  public:
+    void beep(unsigned, unsigned) override {}
+};
+
 class TestCursor final : public app::BusyCursor {
   public:
     void set_busy(bool busy) override { changes.push_back(busy); }

@@ -22,6 +22,7 @@
 #include "link/com_map.h"
 #include "link/posix_serial.h"
 #include "ops/operations.h"
+#include "tests/harness.h"
 #include "tests/scratch_dir.h"
 #include "tests/wall_pump.h"
 
@@ -187,17 +188,6 @@ class HurriedClock final : public link::Clock {
     uint32_t now_ = 0;
 };
 
-struct QuietBeeper final : app::Beeper {
-    void beep(unsigned, unsigned) override {}
-};
-struct NoCursor final : app::BusyCursor {
-    void set_busy(bool) override {}
-};
-struct KeptErrors final : app::ErrorBox {
-    void show_error(const std::string& text) override { shown.push_back(text); }
-    std::vector<std::string> shown;
-};
-
 // The window model over the production serial device, on a given map.
 template <class ClockType>
 struct ModelRig {
@@ -216,8 +206,8 @@ struct ModelRig {
     ClockType clock;
     WallPump pump;
     QuietBeeper beeper;
-    NoCursor cursor;
-    KeptErrors errors;
+    TestCursor cursor;
+    TestErrors errors;
     app::MemorySettingsStore store;
     app::TfrmModule form;
 };

@@ -12,22 +12,12 @@
 #include "link/com_map.h"
 #include "link/posix_serial.h"
 #include "ops/operations.h"
+#include "tests/harness.h"
 #include "tests/sim_process.h"
 #include "tests/wall_pump.h"
 
 namespace torvik::test {
 namespace {
-
-struct QuietBeeper final : app::Beeper {
-    void beep(unsigned, unsigned) override {}
-};
-struct NoCursor final : app::BusyCursor {
-    void set_busy(bool) override {}
-};
-struct Errors final : app::ErrorBox {
-    void show_error(const std::string& text) override { shown.push_back(text); }
-    std::vector<std::string> shown;
-};
 
 struct Rig {
     explicit Rig(std::vector<std::string> sim_args)
@@ -49,8 +39,8 @@ struct Rig {
     link::MonotonicClock clock;
     WallPump pump;
     QuietBeeper beeper;
-    NoCursor cursor;
-    Errors errors;
+    TestCursor cursor;
+    TestErrors errors;
     app::MemorySettingsStore store;
     app::TfrmModule form;
 };

@@ -22,6 +22,7 @@
 #include "link/com_map.h"
 #include "link/posix_serial.h"
 #include "ops/operations.h"
+#include "tests/harness.h"
 #include "tests/wall_pump.h"
 
 namespace torvik::test {
@@ -103,16 +104,6 @@ class Peer {
     std::thread thread_;
 };
 
-struct QuietBeeper final : app::Beeper {
-    void beep(unsigned, unsigned) override {}
-};
-struct NoCursor final : app::BusyCursor {
-    void set_busy(bool) override {}
-};
-struct Errors final : app::ErrorBox {
-    void show_error(const std::string&) override {}
-};
-
 struct Rig {
     explicit Rig(const std::vector<Peer::Kind>& kinds)
         : serial(map), form(app::Services{serial, clock, pump, beeper, cursor, errors, store}) {
@@ -138,8 +129,8 @@ struct Rig {
     link::MonotonicClock clock;
     WallPump pump;
     QuietBeeper beeper;
-    NoCursor cursor;
-    Errors errors;
+    TestCursor cursor;
+    TestErrors errors;
     app::MemorySettingsStore store;
     app::TfrmModule form;
 };

@@ -27,6 +27,7 @@
 #include "link/virtual_clock.h"
 #include "ops/operations.h"
 #include "sim/fake_line.h"
+#include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
 #include "ui/text_fit.h"
@@ -35,16 +36,6 @@ namespace {
 
 using torvik::app::TfrmModule;
 using torvik::ui::MainWindow;
-
-class NoCursor final : public torvik::app::BusyCursor {
-  public:
-    void set_busy(bool) override {}
-};
-class KeptErrors final : public torvik::app::ErrorBox {
-  public:
-    void show_error(const std::string& text) override { shown.push_back(text); }
-    std::vector<std::string> shown;
-};
 
 struct FitRig {
     FitRig() {
@@ -58,8 +49,8 @@ struct FitRig {
     torvik::sim::FakeLine line{clock};
     torvik::ui::QtEventPump pump;
     torvik::app::SilentBeeper beeper{clock};
-    NoCursor cursor;
-    KeptErrors errors;
+    torvik::test::TestCursor cursor;
+    torvik::test::TestErrors errors;
     torvik::app::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{line, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;

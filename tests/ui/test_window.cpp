@@ -36,6 +36,7 @@
 #include "link/serial_device.h"
 #include "link/virtual_clock.h"
 #include "ops/operations.h"
+#include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
 
@@ -72,17 +73,6 @@ class NoPorts final : public torvik::link::SerialDevice {
     bool read_byte(uint8_t&) override { return false; }
 };
 
-class NoCursor final : public torvik::app::BusyCursor {
-  public:
-    void set_busy(bool) override {}
-};
-
-class KeptErrors final : public torvik::app::ErrorBox {
-  public:
-    void show_error(const std::string& text) override { shown.push_back(text); }
-    std::vector<std::string> shown;
-};
-
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -105,8 +95,8 @@ class WindowTest : public ::testing::Test {
     NoPorts serial;
     torvik::ui::QtEventPump pump;
     torvik::app::SilentBeeper beeper{clock};
-    NoCursor cursor;
-    KeptErrors errors;
+    torvik::test::TestCursor cursor;
+    torvik::test::TestErrors errors;
     torvik::app::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
@@ -575,8 +565,8 @@ class QuietChannelTest : public ::testing::Test {
     SilentPorts serial{clock};
     torvik::ui::QtEventPump pump;
     torvik::app::SilentBeeper beeper{clock};
-    NoCursor cursor;
-    KeptErrors errors;
+    torvik::test::TestCursor cursor;
+    torvik::test::TestErrors errors;
     torvik::app::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;

@@ -25,6 +25,7 @@
 #include "ops/operations.h"
 #include "sim/fake_line.h"
 #include "sim/reader.h"
+#include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
 #include "ui/text_fit.h"
@@ -76,17 +77,6 @@ class WatchedBeeper final : public torvik::app::Beeper {
 
   private:
     torvik::link::VirtualClock& clock_;
-};
-
-class NoCursor final : public torvik::app::BusyCursor {
-  public:
-    void set_busy(bool) override {}
-};
-
-class KeptErrors final : public torvik::app::ErrorBox {
-  public:
-    void show_error(const std::string& text) override { shown.push_back(text); }
-    std::vector<std::string> shown;
 };
 
 // The window over the simulated reader on COM3, after a scan that found it.
@@ -164,8 +154,8 @@ struct Rig {
     torvik::sim::Reader reader;
     WatchedPump pump;
     WatchedBeeper beeper{vclock};
-    NoCursor cursor;
-    KeptErrors errors;
+    torvik::test::TestCursor cursor;
+    torvik::test::TestErrors errors;
     torvik::app::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{line, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
@@ -260,8 +250,8 @@ struct ScrollRig {
     torvik::sim::FakeLine line{vclock};
     WatchedPump pump;
     WatchedBeeper beeper{vclock};
-    NoCursor cursor;
-    KeptErrors errors;
+    torvik::test::TestCursor cursor;
+    torvik::test::TestErrors errors;
     torvik::app::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{line, vclock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
