@@ -4,9 +4,7 @@
 // what was written through it at close, atomically and under a lock.
 #include "app/file_settings_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -370,35 +368,18 @@ class LineReader {
 
 // ---------------------------------------------------------------- file helpers
 
-using link::DirectoryOf;
 using link::Fd;
 
 bool read_all(int fd, std::string& out) {
     return link::ReadAll(fd, out, kMaxFileBytes);
 }
 
+// A save takes milliseconds; a lock held for seconds belongs to a stuck
+// process.
 constexpr int kLockWaitMs = 2000;
-
-// Removes temporary files of saves that died before their rename. Called
-// with the save lock held: every saver makes its temporary file under that
-// lock, so any such file seen now belongs to no running save.
-void remove_stale_temporaries(const std::string& path) {
-    const std::string dir_path = DirectoryOf(path);
-    const size_t slash = path.rfind('/');
-    const std::string prefix =
-        (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
-    DIR* dir = ::opendir(dir_path.c_str());
-    if (dir == nullptr) return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) continue;
-        const std::string_view suffix = name.substr(prefix.size());
-        bool temporary = true;
-        for (char c : suffix) temporary = temporary && std::isalnum(static_cast<unsigned char>(c));
-        if (temporary) ::unlinkat(::dirfd(dir), entry->d_name, 0);
-    }
-    ::closedir(dir);
-}
+// Marks our temporary files, so that clearing those of killed saves never
+// touches anything else beside the settings file.
+constexpr const char* kTempInfix = ".tmp-";
 
 // The section name of a key path given from the root ("\Software\...").
 std::string section_name_of(std::string_view key_path) {
@@ -637,52 +618,28 @@ bool FileSettingsStore::save(const std::string& section,
                              const std::vector<ParsedValue>& written) const {
     // Serialise savers. The lock file is shared by all users, hence 0664; a
     // read-only descriptor suffices for the lock when we cannot write it.
-    const std::string lock_path = path_ + ".lock";
-    Fd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, kFileMode));
-    if (lock.get() < 0) lock.reset(::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (lock.get() < 0) return false;
-    struct stat lock_st {};
-    if (::fstat(lock.get(), &lock_st) == 0 && lock_st.st_uid == ::geteuid() &&
-        (lock_st.st_mode & 07777) != kFileMode) {
-        ::fchmod(lock.get(), kFileMode);
-    }
-    // A save takes milliseconds; a lock held for seconds belongs to a stuck
-    // process, and the window must not wait on it: give up silently.
-    for (int waited_ms = 0; ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0; waited_ms += 10) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || waited_ms >= kLockWaitMs) return false;
-        ::usleep(10000);
-    }
+    const Fd lock = link::TakeLockFile(path_ + ".lock", kFileMode, kLockWaitMs);
+    if (lock.get() < 0) return false;  // the window must not wait on a stuck saver
     // The lock is released when the descriptor closes, on every return below.
-    remove_stale_temporaries(path_);
+    link::RemoveTemporaries(path_, kTempInfix);
 
     // Take the file as it is now, so that values saved by others since our
     // key was opened survive; only the values written through the key change.
     ParsedStore store;
-    bool had_file = false;
+    std::string text;
     gid_t old_gid = 0;
-    {
-        Fd current(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (current.get() >= 0) {
-            struct stat st {};
-            std::string text;
-            if (::fstat(current.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-            if (!read_all(current.get(), text)) return false;
-            had_file = true;
-            old_gid = st.st_gid;
-            // A file without the header holds no keys and is replaced as a whole.
-            if (auto parsed = parse_store_text(text)) store = std::move(*parsed);
-        } else if (errno != ENOENT) {
-            return false;
-        }
+    const link::CurrentFile current = link::ReadCurrentFile(path_, kMaxFileBytes, text, old_gid);
+    if (current == link::CurrentFile::kUnreadable) return false;
+    // A file without the header holds no keys and is replaced as a whole.
+    if (current == link::CurrentFile::kRead) {
+        if (auto parsed = parse_store_text(text)) store = std::move(*parsed);
     }
     ParsedSection& target = store.find_or_add(section);
     for (const auto& v : written) set_in(target.values, v);
-    const std::string text = render_store_text(store);
-
-    // The ".tmp-" infix marks our temporary files, so that clearing those of
-    // killed saves never touches anything else beside the settings file.
-    return link::ReplaceFile(path_, ".tmp-", text, kFileMode,
-                             had_file ? std::optional<gid_t>(old_gid) : std::nullopt, fail_write_);
+    return link::ReplaceFile(
+        path_, kTempInfix, render_store_text(store), kFileMode,
+        current == link::CurrentFile::kRead ? std::optional<gid_t>(old_gid) : std::nullopt,
+        fail_write_);
 }
 
 }  // namespace torvik::app

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "link/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -44,6 +47,58 @@ bool WriteAll(int fd, std::string_view data) {
         data.remove_prefix(static_cast<size_t>(n));
     }
     return true;
+}
+
+Fd TakeLockFile(const std::string& path, mode_t mode, int wait_ms) {
+    Fd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, mode));
+    if (lock.get() < 0) lock.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (lock.get() < 0) return lock;
+    // Made under another umask, or by an older version: all users share it.
+    struct stat st {};
+    if (::fstat(lock.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 07777) != mode) {
+        ::fchmod(lock.get(), mode);
+    }
+    for (int waited_ms = 0; ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0; waited_ms += 10) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || waited_ms >= wait_ms) {
+            lock.reset();
+            return lock;
+        }
+        ::usleep(10000);
+    }
+    return lock;
+}
+
+CurrentFile ReadCurrentFile(const std::string& path, size_t limit, std::string& text,
+                            gid_t& group) {
+    text.clear();
+    const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (file.get() < 0) return errno == ENOENT ? CurrentFile::kMissing : CurrentFile::kUnreadable;
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !ReadAll(file.get(), text, limit)) {
+        text.clear();
+        return CurrentFile::kUnreadable;
+    }
+    group = st.st_gid;
+    return CurrentFile::kRead;
+}
+
+void RemoveTemporaries(const std::string& path, const char* infix) {
+    const size_t slash = path.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + infix;
+    DIR* dir = ::opendir(DirectoryOf(path).c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) continue;
+        // mkostemp's six letters and digits.
+        bool temporary = true;
+        for (char c : name.substr(prefix.size())) {
+            temporary = temporary && std::isalnum(static_cast<unsigned char>(c));
+        }
+        if (temporary) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 std::string DirectoryOf(const std::string& path) {
