@@ -16,6 +16,20 @@ inline constexpr std::array<const char*, 14> kSettingsList = {
 inline constexpr const char* kDefaultSettings = "19200,e,8,1";
 inline constexpr int kDefaultSettingsIndex = 5;
 
+// The items of the output-mode and card-type lists; an item index is what
+// travels to the reader, the item text is shown (in every language alike).
+inline constexpr std::array<const char*, 2> kModeItems = {"Wiegand", "RS485"};
+inline constexpr std::array<const char*, 3> kWiegandItems = {"Wiegand 26", "Wiegand 34",
+                                                             "Wiegand 42"};
+inline constexpr std::array<const char*, 3> kRs485Items = {"RS485 24", "RS485 32", "RS485 40"};
+inline constexpr std::array<const char*, 3> kCardTypeItems = {"EM/TEMIC Card", "KELDO Card",
+                                                              "Security Card"};
+// Text of an item, empty for an index outside the list (no selection).
+template <size_t N>
+const char* ItemText(const std::array<const char*, N>& items, int index) {
+    return index >= 0 && static_cast<size_t>(index) < N ? items[static_cast<size_t>(index)] : "";
+}
+
 // Port, settings string and settings index under which the reader answers.
 struct LinkSettings {
     int port = 0;  // 0: none known
@@ -29,6 +43,9 @@ struct AppState {
     std::string language_name = "English";
     bool reader_found = false;
     bool reading = false;
+    // The stand-alone controls are shown (after the stand-alone mode
+    // command succeeded, until a factory default succeeds).
+    bool stand_alone = false;
 };
 
 // Names stored for the three languages, by language index.

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "link/protocol.h"
+
 namespace torvik::app {
 namespace {
 
@@ -89,17 +91,6 @@ std::string Fill(Key key, int language, const std::string& value) {
 
 std::string Com(int port) {
     return "COM" + std::to_string(port);
-}
-
-std::string Hex(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        char h[4];
-        std::snprintf(h, sizeof h, "%02X ", c);
-        out += h;
-    }
-    if (!out.empty()) out.pop_back();
-    return out;
 }
 
 // The cause without the "COM3 (/dev/ttyUSB0): " the serial device puts in
@@ -196,7 +187,7 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
                    outcome;
             if (first.opened && !first.answered && first.reply == ReplyCause::kGarbled &&
                 !first.first_bytes.empty()) {
-                line += " (" + T(kFirstBytes, lang) + ": " + Hex(first.first_bytes) + ")";
+                line += " (" + T(kFirstBytes, lang) + ": " + link::HexPairs(first.first_bytes) + ")";
             }
             i = j;
         }
@@ -277,7 +268,7 @@ void InstallDiagnostics(TfrmModule& form, const link::ComMap& map,
         }
         form.cmbBaudRate.set_hint(DescribeLink(form.state.link.port, map, form.state.language));
     };
-    form.on_scan_finished = [&form, last, show, trace_line = std::move(trace_line)](
+    form.core.on_scan_finished = [&form, last, show, trace_line = std::move(trace_line)](
                                 const std::vector<PortAttempt>& record) {
         last->done = true;
         last->record = record;

@@ -21,6 +21,7 @@
 
 #include "app/file_settings_store.h"
 #include "link/exit_cleanup.h"
+#include "link/protocol.h"
 
 namespace torvik::app {
 
@@ -242,14 +243,9 @@ Launch::Launch(const StartOptions& options, link::ComMap& map,
 // ---- wire trace ----
 
 std::string FormatFrameLine(long long ms, char direction, std::string_view bytes) {
-    std::string hex, text;
-    for (unsigned char c : bytes) {
-        char h[4];
-        std::snprintf(h, sizeof h, "%02X ", c);
-        hex += h;
-        text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
-    }
-    if (!hex.empty()) hex.pop_back();
+    const std::string hex = link::HexPairs(bytes);
+    std::string text;
+    for (unsigned char c : bytes) text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
     char head[32];
     std::snprintf(head, sizeof head, "%9lld ms %c ", ms, direction);
     return head + hex + "  |" + text + "|";

@@ -5,21 +5,23 @@
 
 #include "app/catalogue.h"
 #include "app/settings.h"
+#include "app/text.h"
+#include "link/protocol.h"
 
 namespace torvik::app {
 
 namespace {
-std::vector<std::string> settings_items() {
-    return {kSettingsList.begin(), kSettingsList.end()};
+template <size_t N>
+std::vector<std::string> items_of(const std::array<const char*, N>& items) {
+    return {items.begin(), items.end()};
+}
+
+// The characters of a control's text as wire bytes (edits hold only
+// characters with a one-byte code).
+Bytes BytesOf(const std::string& text) {
+    return BytesOfText(text).value_or(Bytes());
 }
 }  // namespace
-
-std::string Trim(const std::string& text) {
-    size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
-    return text.substr(first, last - first);
-}
 
 #define TORVIK_CONTROL(name, kind) name(&observer, #name, Kind::kind)
 #define TORVIK_CHILD(name, kind, parent) name(&observer, #name, Kind::kind, &parent)
@@ -28,6 +30,7 @@ TfrmModule::TfrmModule(Services services)
     : svc(services),
       port(svc.serial, svc.clock),
       link(port, svc.clock, svc.pump),
+      core(svc, port, link, state, *this),
       TORVIK_CONTROL(frmModule, Window),
       TORVIK_CONTROL(pnMsg, Panel),
       TORVIK_CHILD(shComm, Shape, pnMsg),
@@ -110,17 +113,17 @@ TfrmModule::TfrmModule(Services services)
     sbID.set_position(1);
     add(btnID).set_caption("Set &ID");
     add(lblBaudRate).set_caption("Baud Rate :");
-    add(cmbBaudRate).set_items(settings_items());
+    add(cmbBaudRate).set_items(items_of(kSettingsList));
     add(chkLock).set_checked(true);
     add(btnBaudRate).set_caption("Set &Baud Rate");
-    add(cmbMode).set_items({"Wiegand", "RS485"});
+    add(cmbMode).set_items(items_of(kModeItems));
     cmbMode.set_index(0);
-    add(cmbWiegand).set_items({"Wiegand 26", "Wiegand 34", "Wiegand 42"});
+    add(cmbWiegand).set_items(items_of(kWiegandItems));
     cmbWiegand.set_index(0);
-    add(cmbRS485).set_items({"RS485 24", "RS485 32", "RS485 40"});
+    add(cmbRS485).set_items(items_of(kRs485Items));
     cmbRS485.set_index(1);
     add(btnMode).set_caption("Set Wiegand/RS485 &Mode");
-    add(cmbCardType).set_items({"EM/TEMIC Card", "KELDO Card", "Security Card"});
+    add(cmbCardType).set_items(items_of(kCardTypeItems));
     cmbCardType.set_index(0);
     add(btnCardType).set_caption("Set Card &Type");
     add(pnFacility).set_caption("00000");
@@ -184,13 +187,7 @@ TfrmModule::TfrmModule(Services services)
     add(edF2).set_text(std::string(255, '0'));
     add(edF3).set_text(std::string(255, '0'));
 
-    tmrBusy.on_event = [this] { tmrBusyTimer(); };
-    btnEng.on_event = [this] { SwitchLanguage(0); };
-    btnGB.on_event = [this] { SwitchLanguage(1); };
-    btnBIG5.on_event = [this] { SwitchLanguage(2); };
-    btnExit.on_event = [this] {
-        if (close_window) close_window();
-    };
+    BindHandlers();
 }
 
 #undef TORVIK_CONTROL
@@ -284,6 +281,9 @@ void TfrmModule::user_set_index(Control& list, int index) {
 
 void TfrmModule::user_set_text(Control& edit, std::string text) {
     if (!window_enabled() || !edit.usable() || edit.read_only) return;
+    // What goes on the wire is one byte per character: a text with a
+    // character that has no such byte is refused whole.
+    if (!IsByteText(text)) return;
     if (edit.max_length > 0) {
         // The limit counts characters: cut at a character boundary of the
         // UTF-8 text, never inside a character.
@@ -322,33 +322,9 @@ void TfrmModule::dispatch(const std::function<void()>& handler) {
     if (!error.empty()) {
         // Only the outermost handler owns the window's state; an error in a
         // handler nested inside a running reading leaves the reading alone.
-        if (dispatch_depth_ == 0) ReturnToIdle();
+        if (dispatch_depth_ == 0) core.ReturnToIdle();
         svc.errors.show_error(error);
     }
-}
-
-void TfrmModule::ReturnToIdle() {
-    if (reading_cleanup) {
-        auto cleanup = std::move(reading_cleanup);
-        reading_cleanup = nullptr;
-        cleanup();
-    }
-    state.reading = false;
-    port.ClosePort();
-    frmModule.set_enabled(true);
-    tmrBusy.set_enabled(false);
-    SetCursorBusy(false);
-}
-
-bool TfrmModule::OpenPortRecorded(int port_number, const std::string& settings) {
-    PortAttempt attempt;
-    attempt.port = port_number;
-    attempt.device = svc.serial.device_path(port_number);
-    attempt.settings = settings;
-    attempt.opened = port.OpenPort(port_number, settings);
-    if (!attempt.opened) attempt.cause = svc.serial.last_open_failure();
-    scan_record.push_back(std::move(attempt));
-    return scan_record.back().opened;
 }
 
 void TfrmModule::SetCursorBusy(bool busy) {
@@ -376,72 +352,266 @@ void TfrmModule::tmrBusyTimer() {
     }
 }
 
-void TfrmModule::ShowOutcome(Rgb color, int row, unsigned frequency_hz) {
-    shComm.set_color(color);
-    pnMsg.set_caption(Text(row));
-    Beep(frequency_hz, kOutcomeBeepMs);
+void TfrmModule::ShowIndicator(Indicator indicator) {
+    shComm.set_color(indicator == Indicator::kFound ? kYellow : kRed);
 }
 
-bool TfrmModule::PresenceCheck() {
-    return link.SendShort("I00B") && link.receive_count() == 16;
+void TfrmModule::ShowReaderPlaceholders() {
+    pnSerial.set_caption(Text(29) + " : ________");
+    pnVersion.set_caption(Text(31) + " : __.__-__");
+    pnID.set_caption("__");
 }
 
-std::string TfrmModule::SerialField() const {
-    return link.field(6, 8);
+void TfrmModule::ShowReaderId(const std::string& id) {
+    pnID.set_caption(id);
+    const auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : -1; };
+    if (id.size() == 2 && digit(id[0]) >= 0 && digit(id[1]) >= 0) {
+        // The bar keeps 1..99; its change handler rewrites pnID as two digits.
+        sbID.set_position(digit(id[0]) * 10 + digit(id[1]));
+    }
 }
 
-bool TfrmModule::CommandTry(const std::function<std::string()>& payload) {
-    Sleep(100);
-    if (!PresenceCheck()) return false;
-    Sleep(100);
-    return link.SendShort(payload());
+void TfrmModule::ShowOutputMode(const OutputMode& mode) {
+    cmbMode.set_index(mode.interface);
+    cmbWiegand.set_index(mode.wiegand);
+    cmbRS485.set_index(mode.rs485);
 }
 
-Outcome TfrmModule::RunOperation(const Operation& op) {
-    SetCursorBusy(true);
-    if (op.busy_blinker) {
-        SetBusy(true);
-    } else {
-        frmModule.set_enabled(false);
-    }
-    if (op.pump_at_start) ProcessMessages();
+std::vector<Control*> TfrmModule::ReadingControls(bool encoded) {
+    std::vector<Control*> controls = {
+        &btnExit, &btnScan, &btnID, &btnBaudRate, &btnMode, &gbDefault, &btnEng, &btnGB, &btnBIG5,
+        &btnAdd, &btnDel, &btnFacility,
+        // Everything else that would open a second port while this one is held.
+        &btnCardType, &btnAddCard, &btnGetCard, &btnGetTemplate, &btnPutTemplate, &btnCRCmd};
+    controls.push_back(encoded ? &btnReadCard : &btnEncode);
+    return controls;
+}
 
-    Outcome outcome = Outcome::NotFound;
-    if (state.reader_found) {
-        if (op.status_label) pnMsg.set_caption(op.status_label());
-        outcome = Outcome::Failure;
-        if (port.OpenPort(state.link.port, state.link.settings)) {
-            for (int i = 0; i < op.tries; ++i) {
-                if (op.attempt()) {
-                    outcome = Outcome::Success;
-                    break;
-                }
-            }
-            port.ClosePort();
-        }
-    }
+void TfrmModule::ReadingStarted(bool encoded) {
+    saved_reading_caption_ = btnReadCard.caption();
+    if (!encoded) btnReadCard.set_caption(Text(3));
+    for (Control* c : ReadingControls(encoded)) c->set_enabled(false);
+}
 
-    switch (outcome) {
-        case Outcome::Success:
-            if (op.on_success) op.on_success();
-            ShowOutcome(kYellow, op.success_row, kHighBeepHz);
-            if (op.after_success) op.after_success();
-            break;
-        case Outcome::Failure:
-            ShowOutcome(kRed, op.failure_row, kLowBeepHz);
-            break;
-        case Outcome::NotFound:
-            ShowOutcome(kRed, 2, kLowBeepHz);
-            break;
-    }
+void TfrmModule::ReadingEnded(bool encoded) {
+    if (!encoded) pnCardID.set_caption(Text(25));
+    for (Control* c : ReadingControls(encoded)) c->set_enabled(true);
+    if (!encoded) btnReadCard.set_caption(saved_reading_caption_);
+}
 
-    if (op.busy_blinker) {
-        SetBusy(false);
-    } else {
-        frmModule.set_enabled(true);
+void TfrmModule::SetLamp(bool lit) {
+    shCard.set_color(lit ? kYellow : kWhite);
+    // Enabling a running timer does not restart it.
+    if (lit) tmrCard.set_enabled(true);
+}
+
+void TfrmModule::ResetAfterDefault(bool stand_alone_default) {
+    sbID.set_position(1);
+    sbFacility.set_position(0);
+    cmbBaudRate.set_index(kDefaultSettingsIndex);
+    cmbMode.set_index(0);
+    cmbWiegand.set_index(0);
+    cmbRS485.set_index(1);
+    if (stand_alone_default) {
+        cmbCardType.set_index(0);
+        edDoor.set_text("0005");
+        edAlarm.set_text("0030");
     }
-    SetCursorBusy(false);
-    return outcome;
+}
+
+void TfrmModule::ShowStandAloneControls(bool shown) {
+    for (Control* c : {&btnDoor, &edDoor, &btnAlarm, &edAlarm, &btnSetCard, &btnDuress,
+                       &btnClrCard, &btnStandDefault}) {
+        c->set_visible(shown);
+    }
+}
+
+void TfrmModule::ShowTemplatePiece(int piece, const std::string& text) {
+    Control* boxes[] = {&edF1, &edF2, &edF3};
+    if (piece >= 0 && piece < 3) boxes[piece]->set_text(text);
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TfrmModule::BindHandlers() {
+    const auto on = [this](Control& c, void (TfrmModule::*handler)()) {
+        c.on_event = [this, handler] { (this->*handler)(); };
+    };
+    on(tmrBusy, &TfrmModule::tmrBusyTimer);
+    btnEng.on_event = [this] { SwitchLanguage(0); };
+    btnGB.on_event = [this] { SwitchLanguage(1); };
+    btnBIG5.on_event = [this] { SwitchLanguage(2); };
+    btnExit.on_event = [this] {
+        if (close_window) close_window();
+    };
+    on(btnScan, &TfrmModule::btnScanClick);
+    on(sbID, &TfrmModule::sbIDChange);
+    on(btnID, &TfrmModule::btnIDClick);
+    on(btnBaudRate, &TfrmModule::btnBaudRateClick);
+    on(btnMode, &TfrmModule::btnModeClick);
+    on(btnCardType, &TfrmModule::btnCardTypeClick);
+    on(btnReadCard, &TfrmModule::btnReadCardClick);
+    on(tmrCard, &TfrmModule::tmrCardTimer);
+    on(sbCard, &TfrmModule::sbCardChange);
+    on(btnAddCard, &TfrmModule::btnAddCardClick);
+    on(sbFacility, &TfrmModule::sbFacilityChange);
+    on(btnFacility, &TfrmModule::btnFacilityClick);
+    on(btnEncode, &TfrmModule::btnEncodeClick);
+    on(btnCRCmd, &TfrmModule::btnCRCmdClick);
+    on(sbFingerNo, &TfrmModule::sbFingerNoChange);
+    on(btnAdd, &TfrmModule::btnAddClick);
+    on(btnDel, &TfrmModule::btnDelClick);
+    on(btnGetTemplate, &TfrmModule::btnGetTemplateClick);
+    // "Get Card ID" runs the template read, for the finger number.
+    on(btnGetCard, &TfrmModule::btnGetTemplateClick);
+    on(btnPutTemplate, &TfrmModule::btnPutTemplateClick);
+    on(btnFactory, &TfrmModule::btnFactoryClick);
+    on(btnStand, &TfrmModule::btnStandClick);
+    on(btnStandDefault, &TfrmModule::btnStandDefaultClick);
+    on(btnDoor, &TfrmModule::btnDoorClick);
+    on(btnAlarm, &TfrmModule::btnAlarmClick);
+    on(btnSetCard, &TfrmModule::btnSetCardClick);
+    on(btnClrCard, &TfrmModule::btnClrCardClick);
+    on(btnDuress, &TfrmModule::btnDuressClick);
+}
+
+// A handler without a reader (the operations layer not attached) does nothing.
+#define TORVIK_READER \
+    if (!reader_) return; \
+    Reader& reader = *reader_
+
+void TfrmModule::btnScanClick() {
+    TORVIK_READER;
+    reader.Scan(!chkLock.checked());
+}
+
+void TfrmModule::btnIDClick() {
+    TORVIK_READER;
+    reader.SetId(BytesOf(pnID.caption()));
+}
+
+void TfrmModule::btnBaudRateClick() {
+    TORVIK_READER;
+    reader.SetBaudRate(cmbBaudRate.index());
+}
+
+void TfrmModule::btnModeClick() {
+    TORVIK_READER;
+    reader.SetOutputMode(OutputMode{cmbMode.index(), cmbWiegand.index(), cmbRS485.index()});
+}
+
+void TfrmModule::btnCardTypeClick() {
+    TORVIK_READER;
+    reader.SetCardType(cmbCardType.index());
+}
+
+void TfrmModule::btnFacilityClick() {
+    TORVIK_READER;
+    reader.SetFacility(sbFacility.position());
+}
+
+void TfrmModule::btnReadCardClick() {
+    TORVIK_READER;
+    reader.ReadCards(false, {});
+}
+
+void TfrmModule::btnEncodeClick() {
+    TORVIK_READER;
+    reader.ReadCards(true, {});
+}
+
+void TfrmModule::btnAddCardClick() {
+    TORVIK_READER;
+    reader.AddCard();
+}
+
+void TfrmModule::btnCRCmdClick() {
+    TORVIK_READER;
+    reader.RawCommand(BytesOf(edCRCmd.text()));
+}
+
+void TfrmModule::btnAddClick() {
+    TORVIK_READER;
+    reader.Enrol(sbFingerNo.position());
+}
+
+void TfrmModule::btnDelClick() {
+    TORVIK_READER;
+    reader.Delete(sbFingerNo.position());
+}
+
+void TfrmModule::btnGetTemplateClick() {
+    TORVIK_READER;
+    reader.ReadTemplate(sbFingerNo.position());
+}
+
+void TfrmModule::btnPutTemplateClick() {
+    TORVIK_READER;
+    reader.WriteTemplate(sbFingerNo.position(),
+                         {BytesOf(edF1.text()), BytesOf(edF2.text()), BytesOf(edF3.text())});
+}
+
+void TfrmModule::btnFactoryClick() {
+    TORVIK_READER;
+    reader.FactoryDefault();
+}
+
+void TfrmModule::btnStandDefaultClick() {
+    TORVIK_READER;
+    reader.StandAloneDefault();
+}
+
+void TfrmModule::btnStandClick() {
+    TORVIK_READER;
+    reader.StandAloneMode();
+}
+
+void TfrmModule::btnDoorClick() {
+    TORVIK_READER;
+    reader.SetDoorTime(BytesOf(edDoor.text()));
+}
+
+void TfrmModule::btnAlarmClick() {
+    TORVIK_READER;
+    reader.SetAlarmTime(BytesOf(edAlarm.text()));
+}
+
+void TfrmModule::btnSetCardClick() {
+    TORVIK_READER;
+    reader.SetMasterCard();
+}
+
+void TfrmModule::btnDuressClick() {
+    TORVIK_READER;
+    reader.SetDuressCard();
+}
+
+void TfrmModule::btnClrCardClick() {
+    TORVIK_READER;
+    reader.SetClearCard();
+}
+
+#undef TORVIK_READER
+
+void TfrmModule::sbIDChange() {
+    pnID.set_caption(link::Decimal(sbID.position(), 2));
+}
+
+void TfrmModule::sbFacilityChange() {
+    pnFacility.set_caption(link::Decimal(sbFacility.position(), 5));
+}
+
+void TfrmModule::sbFingerNoChange() {
+    pnFingerNo.set_caption(link::Decimal(sbFingerNo.position(), 6));
+}
+
+void TfrmModule::sbCardChange() {
+    pnCard.set_caption(link::Decimal(sbCard.position(), 6));
+}
+
+void TfrmModule::tmrCardTimer() {
+    shCard.set_color(kWhite);
+    tmrCard.set_enabled(false);
 }
 
 }  // namespace torvik::app

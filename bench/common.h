@@ -31,14 +31,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/platform.h"
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/event_pump.h"
 #include "link/posix_serial.h"
-#include "ops/operations.h"
+#include "ops/reader_operations.h"
 #include "sim/reader.h"
 
 extern char** environ;
@@ -411,9 +411,9 @@ struct Model {
         if (stored_port > 0) {
             auto& key = store.keys["\\Software\\KELDO\\ReaderConfig"];
             key["ScanCommNo"] =
-                torvik::app::MemorySettingsStore::dword(static_cast<uint32_t>(stored_port));
-            key["ScanBaudRate"] = torvik::app::MemorySettingsStore::text("19200,e,8,1");
-            key["ScanBaudRateNo"] = torvik::app::MemorySettingsStore::dword(5);
+                torvik::doubles::MemorySettingsStore::dword(static_cast<uint32_t>(stored_port));
+            key["ScanBaudRate"] = torvik::doubles::MemorySettingsStore::text("19200,e,8,1");
+            key["ScanBaudRateNo"] = torvik::doubles::MemorySettingsStore::dword(5);
         }
         wire.attach(form.link);
         form.FormCreate();
@@ -426,7 +426,7 @@ struct Model {
     Beeper beeper;
     Cursor cursor;
     Errors errors;
-    torvik::app::MemorySettingsStore store;
+    torvik::doubles::MemorySettingsStore store;
     torvik::app::TfrmModule form;
     WireCount wire;
 };

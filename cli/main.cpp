@@ -5,7 +5,6 @@
 // over it.
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -26,7 +25,7 @@
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
 #include "link/posix_serial.h"
-#include "ops/operations.h"
+#include "ops/reader_operations.h"
 
 namespace {
 
@@ -88,22 +87,9 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         options.progress = ::isatty(STDERR_FILENO) == 1;
         options.stop_requests = &cli::g_stop_requests;
         options.errors_shown = [&errors] { return errors.shown; };
-        if (trace) {
-            // The trace's own account of the port (the COM map, every opening
-            // and closing); the frames come through torvikctl's own look at
-            // them, in the trace's form.
-            const auto started = std::chrono::steady_clock::now();  // the trace's start too
-            trace->Attach(form, &com_map);
-            options.trace = [&trace, &form, started](char direction, std::string_view bytes) {
-                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::chrono::steady_clock::now() - started)
-                                    .count();
-                std::string line =
-                    app::FormatFrameLine(static_cast<long long>(ms), direction, bytes);
-                if (direction == '?') line += "  " + link::DescribeFault(form.link.last_fault());
-                trace->Line(line);
-            };
-        }
+        // The trace's own account of the port (the COM map, every opening
+        // and closing) and every frame.
+        if (trace) trace->Attach(form, &com_map);
         cli::Session session(form, std::cout, std::cerr, std::move(options));
         pump.every = [&session] { session.Poll(); };
         const int status = session.Run(inv.commands);

@@ -3,8 +3,9 @@
 
 #include <cstdio>
 
+#include "app/text.h"
 #include "cli/text.h"
-#include "ops/operations.h"
+#include "link/protocol.h"
 
 namespace torvik::cli {
 
@@ -31,18 +32,34 @@ const char* ResultName(Result r) {
     return "failed";
 }
 
+// A live reading stopped by request ended as it should; refused (no scan
+// found the reader) and not found both mean there is no reader to talk to.
+Result ResultOf(app::Outcome outcome) {
+    switch (outcome) {
+        case app::Outcome::kSucceeded:
+        case app::Outcome::kStopped:
+            return Result::Ok;
+        case app::Outcome::kRefused:
+        case app::Outcome::kNotFound:
+            return Result::NotFound;
+        case app::Outcome::kFailed:
+            break;
+    }
+    return Result::Failed;
+}
+
 std::string NameAt(const char* const* names, size_t count, int index) {
     return index >= 0 && static_cast<size_t>(index) < count ? names[index] : "";
 }
 
-// What follows the label of a panel such as "S/N : 12345678".
-std::string AfterLabel(const std::string& caption, const std::string& label) {
-    const std::string prefix = label + " : ";
-    return caption.rfind(prefix, 0) == 0 ? caption.substr(prefix.size()) : caption;
+std::string ModeJson(const app::OutputMode& mode) {
+    return "{\"interface\":" + JsonQuote(NameAt(kInterfaceNames, 2, mode.interface)) +
+           ",\"wiegand\":" + JsonQuote(NameAt(kWiegandNames, 3, mode.wiegand)) +
+           ",\"rs485\":" + JsonQuote(NameAt(kRs485Names, 3, mode.rs485)) + "}";
 }
 
 std::string JsonBytes(const std::string& bytes) {
-    return JsonQuote(Latin1ToUtf8(bytes));
+    return JsonQuote(app::TextOfBytes(bytes));
 }
 
 std::string JsonPieces(const std::vector<std::string>& pieces) {
@@ -61,42 +78,59 @@ std::string Seconds(uint32_t ms) {
 
 Session::Session(app::TfrmModule& form, std::ostream& out, std::ostream& err,
                  SessionOptions options)
-    : f_(form), out_(out), err_(err), options_(std::move(options)) {
+    : f_(form), reader_(*form.reader()), out_(out), err_(err), options_(std::move(options)) {
     static const volatile std::sig_atomic_t kNever = 0;
     if (!options_.stop_requests) options_.stop_requests = &kNever;
     if (!options_.errors_shown) options_.errors_shown = [] { return 0; };
 }
 
-// ---------------------------------------------------------------- outcome
+// ---------------------------------------------------------------- reports
 
-Result Session::OutcomeFromModel() const {
-    if (f_.shComm.color() == app::kYellow) return Result::Ok;
-    if (f_.pnMsg.caption() == f_.Text(2)) return Result::NotFound;
-    return Result::Failed;
+std::string Session::Render(const app::Message& text) const {
+    return WithoutMnemonic(text.Render(f_.state.language));
 }
 
-std::string Session::StatusText() const {
-    return WithoutMnemonic(f_.pnMsg.caption());
+template <class R>
+R Session::Call(Report& report, const std::function<R(app::Reader&)>& call) {
+    R result;
+    const int errors_before = options_.errors_shown();
+    f_.dispatch([&] { result = call(reader_); });
+    report.result = ResultOf(result.outcome);
+    report.text = Render(result.text);
+    if (options_.errors_shown() != errors_before) {
+        report.result = Result::Failed;
+        if (report.text.empty()) report.text = report.operation + ": ended by an error";
+    }
+    return result;
+}
+
+Result Session::Simple(const std::string& operation,
+                       const std::function<app::Result(app::Reader&)>& call,
+                       std::vector<std::pair<std::string, std::string>> fields) {
+    Report r;
+    r.operation = operation;
+    Call<app::Result>(r, call);
+    r.fields = std::move(fields);
+    Emit(r);
+    return r.result;
 }
 
 void Session::AddReaderFields(Report& r) const {
-    const std::string serial = AfterLabel(f_.pnSerial.caption(), f_.Text(29));
-    const std::string version = AfterLabel(f_.pnVersion.caption(), f_.Text(31));
-    r.fields.emplace_back("serial", JsonBytes(serial));
-    r.fields.emplace_back("version", JsonBytes(version));
-    r.fields.emplace_back("id", JsonBytes(f_.pnID.caption()));
-    r.fields.emplace_back(
-        "mode", "{\"interface\":" + JsonQuote(NameAt(kInterfaceNames, 2, f_.cmbMode.index())) +
-                    ",\"wiegand\":" + JsonQuote(NameAt(kWiegandNames, 3, f_.cmbWiegand.index())) +
-                    ",\"rs485\":" + JsonQuote(NameAt(kRs485Names, 3, f_.cmbRS485.index())) + "}");
-    r.fields.emplace_back("port", std::to_string(f_.state.link.port));
-    r.fields.emplace_back("settings", JsonQuote(f_.state.link.settings));
-    r.lines.push_back(f_.Text(29) + " : " + Latin1ToUtf8(serial));
-    r.lines.push_back(f_.Text(31) + " : " + Latin1ToUtf8(version));
-    r.lines.push_back(WithoutMnemonic(f_.lblID.caption()) + " " + Latin1ToUtf8(f_.pnID.caption()));
-    r.lines.push_back(f_.cmbMode.selected_text() + " / " + f_.cmbWiegand.selected_text() + " / " +
-                      f_.cmbRS485.selected_text());
-    r.lines.push_back("COM" + std::to_string(f_.state.link.port) + " " + f_.state.link.settings);
+    const app::ReaderInfo& info = *scan_->reader;
+    const app::LinkSettings& link = scan_->link;
+    r.fields.emplace_back("serial", JsonQuote(info.serial));
+    r.fields.emplace_back("version", JsonQuote(info.version));
+    r.fields.emplace_back("id", JsonQuote(info.id));
+    r.fields.emplace_back("mode", ModeJson(info.mode));
+    r.fields.emplace_back("port", std::to_string(link.port));
+    r.fields.emplace_back("settings", JsonQuote(link.settings));
+    r.lines.push_back(Render(app::Message::Row(29)) + " : " + info.serial);
+    r.lines.push_back(Render(app::Message::Row(31)) + " : " + info.version);
+    r.lines.push_back(Render(app::Message::Row(4).add_text(":")) + " " + info.id);
+    r.lines.push_back(std::string(app::ItemText(app::kModeItems, info.mode.interface)) + " / " +
+                      app::ItemText(app::kWiegandItems, info.mode.wiegand) + " / " +
+                      app::ItemText(app::kRs485Items, info.mode.rs485));
+    r.lines.push_back("COM" + std::to_string(link.port) + " " + link.settings);
 }
 
 void Session::Emit(const Report& r) {
@@ -121,21 +155,6 @@ void Session::Note(const std::string& text) {
 
 // ---------------------------------------------------------------- events
 
-void Session::OnFrame(char direction, std::string_view bytes) {
-    if (direction == '>') {
-        // A short frame: TAB, payload, two check digits, CR.
-        last_poll_ = bytes.size() >= 4 && bytes.front() == '\t'
-                         ? std::string(bytes.substr(1, bytes.size() - 4))
-                         : std::string();
-        if (activity_ == Activity::Default && last_poll_ == "I00B") ++polls_;
-    } else if (direction == '<' && activity_ == Activity::Reading &&
-               (last_poll_ == "I00F" || last_poll_ == "I00I")) {
-        const size_t lf = bytes.find('\n');
-        if (lf != std::string_view::npos && bytes.size() - lf > 9) reading_pending_ = true;
-    }
-    if (options_.trace) options_.trace(direction, bytes);
-}
-
 void Session::Poll() {
     if (StopRequested() && !stop_noted_ && activity_ != Activity::Reading) {
         stop_noted_ = true;
@@ -143,32 +162,23 @@ void Session::Poll() {
                  ? "stopping after this slot (Ctrl+C again to end at once)"
                  : "stopping after this operation (Ctrl+C again to end at once)");
     }
-    if (activity_ == Activity::Reading && f_.reading_loop) {
-        if (reading_pending_) {
-            reading_pending_ = false;
-            ++readings_;
-            const std::string line = Latin1ToUtf8(WithoutMnemonic(f_.pnCardID.caption()));
-            reading_lines_.push_back(line);
-            if (!options_.json) {
-                EndProgress();
-                out_ << line << "\n";
-                out_.flush();
-            }
-        }
-        const uint32_t elapsed = link::elapsed_ms(activity_start_ms_, f_.svc.clock.now_ms());
+    if (activity_ == Activity::Reading && f_.core.reading_loop) {
+        const uint32_t elapsed = link::elapsed_ms(activity_start_ms_, Now());
         const bool done = (reading_count_ && readings_ >= *reading_count_) ||
                           (reading_seconds_ && elapsed >= *reading_seconds_ * 1000.0) ||
                           StopRequested();
-        if (done && !stop_pressed_ && reading_toggle_) {
-            stop_pressed_ = true;
-            f_.press(*reading_toggle_);  // the second press of the button stops the loop
+        if (done && !stop_asked_) {
+            // As the second press of the reading's button: the cycle under
+            // way finishes with one more poll.
+            stop_asked_ = true;
+            reader_.StopReading();
         }
     }
     if (!options_.progress || activity_ == Activity::None) return;
-    const uint32_t elapsed = link::elapsed_ms(activity_start_ms_, f_.svc.clock.now_ms());
+    const uint32_t elapsed = link::elapsed_ms(activity_start_ms_, Now());
     if (activity_ == Activity::Default) {
-        ShowProgress(activity_name_ + ": " + std::to_string(polls_ > 0 ? polls_ - 1 : 0) +
-                     " polls, " + Seconds(elapsed) + " (usually 10 to 50 s, at most about 200 s)");
+        ShowProgress(activity_name_ + ": " + std::to_string(polls_) + " polls, " +
+                     Seconds(elapsed) + " (usually 10 to 50 s, at most about 200 s)");
     } else if (activity_ == Activity::Backup) {
         const uint32_t left =
             slots_done_ > 0
@@ -187,7 +197,7 @@ void Session::Poll() {
 
 void Session::ShowProgress(const std::string& text, bool force) {
     if (!options_.progress) return;
-    const uint32_t now = f_.svc.clock.now_ms();
+    const uint32_t now = Now();
     if (!force && progress_shown_ && link::elapsed_ms(last_progress_ms_, now) < 250) return;
     last_progress_ms_ = now;
     err_ << "\r\033[K" << text;
@@ -204,34 +214,11 @@ void Session::EndProgress() {
 
 // ---------------------------------------------------------------- commands
 
-Result Session::Press(const std::string& operation, app::Control& button, Report* report) {
-    Report own;
-    Report& r = report ? *report : own;
-    r.operation = operation;
-    if (!f_.window_enabled() || !button.usable()) {
-        r.result = Result::Failed;
-        r.text = operation + ": not available now";
-        if (!report) Emit(r);
-        return r.result;
-    }
-    const int errors_before = options_.errors_shown();
-    f_.press(button);
-    r.result = options_.errors_shown() != errors_before ? Result::Failed : OutcomeFromModel();
-    r.text = StatusText();
-    if (!report) Emit(r);
-    return r.result;
-}
-
 Result Session::Scan(bool sweep) {
-    if (sweep) f_.user_set_checked(f_.chkLock, false);
     Report r;
-    Press("scan", f_.btnScan, &r);
-    if (f_.state.reader_found) {
-        r.result = Result::Ok;
-        AddReaderFields(r);
-    } else {
-        r.result = f_.pnMsg.caption() == f_.Text(35) ? Result::NotFound : Result::Failed;
-    }
+    r.operation = "scan";
+    scan_ = Call<app::ScanResult>(r, [sweep](app::Reader& reader) { return reader.Scan(sweep); });
+    if (scan_->succeeded()) AddReaderFields(r);
     Emit(r);
     return r.result;
 }
@@ -239,31 +226,40 @@ Result Session::Scan(bool sweep) {
 Result Session::Info() {
     Report r;
     r.operation = "info";
-    r.result = f_.state.reader_found ? Result::Ok : Result::NotFound;
-    r.text = StatusText();
-    if (f_.state.reader_found) AddReaderFields(r);
+    const bool found = f_.state.reader_found && scan_ && scan_->succeeded();
+    r.result = found ? Result::Ok : Result::NotFound;
+    r.text = scan_ ? Render(scan_->text) : Render(app::Message::Row(2));
+    if (found) AddReaderFields(r);
     Emit(r);
     return r.result;
 }
 
 Result Session::Read(const Command& c) {
-    reading_toggle_ = c.encoded ? &f_.btnEncode : &f_.btnReadCard;
     reading_count_ = c.count;
     reading_seconds_ = c.seconds;
     readings_ = 0;
     reading_lines_.clear();
-    reading_pending_ = false;
-    stop_pressed_ = false;
+    stop_asked_ = false;
     activity_ = Activity::Reading;
     activity_name_ = "read";
-    activity_start_ms_ = f_.svc.clock.now_ms();
+    activity_start_ms_ = Now();
     Report r;
-    const std::string before = f_.pnMsg.caption();
-    Press("read", *reading_toggle_, &r);
+    r.operation = "read";
+    const app::ReadingSink sink = [this](const app::Reading& reading) {
+        ++readings_;
+        const std::string line = Render(reading.display);
+        reading_lines_.push_back(line);
+        if (!options_.json) {
+            EndProgress();
+            out_ << line << "\n";
+            out_.flush();
+        }
+    };
+    const app::ReadingResult result = Call<app::ReadingResult>(
+        r, [&c, &sink](app::Reader& reader) { return reader.ReadCards(c.encoded, sink); });
     activity_ = Activity::None;
-    reading_toggle_ = nullptr;
-    // A reading that ends by the stop press leaves the status line alone.
-    if (r.result == Result::Ok && f_.pnMsg.caption() == before)
+    // A reading that ends by the stop request leaves the status line alone.
+    if (result.outcome == app::Outcome::kStopped)
         r.text = std::to_string(readings_) + (readings_ == 1 ? " reading" : " readings");
     std::string cards = "[";
     for (size_t i = 0; i < reading_lines_.size(); ++i)
@@ -273,18 +269,19 @@ Result Session::Read(const Command& c) {
     return r.result;
 }
 
-Result Session::StandAlone(const std::string& operation, app::Control& button, app::Control* edit,
-                           const std::string& text) {
-    if (!button.usable()) {
+Result Session::StandAlone(const std::string& operation,
+                           const std::function<app::Result(app::Reader&)>& call) {
+    // The stand-alone settings exist only while the reader is in
+    // stand-alone mode (the window shows their buttons only then).
+    if (!f_.state.stand_alone) {
         Report r;
         r.operation = operation;
         r.result = Result::Failed;
-        r.text = operation + ": the stand-alone commands follow standalone-mode in the same run";
+        r.text = operation + ": not available now (standalone-mode first)";
         Emit(r);
         return r.result;
     }
-    if (edit) f_.user_set_text(*edit, text);
-    return Press(operation, button);
+    return Simple(operation, call);
 }
 
 Result Session::Backup(const Command& c, bool single) {
@@ -298,12 +295,14 @@ Result Session::Backup(const Command& c, bool single) {
     TemplateFile file;
     file.tool = std::string("torvikctl ") + TORVIK_VERSION;
     file.date = UtcNow();
-    file.reader_serial = AfterLabel(f_.pnSerial.caption(), f_.Text(29));
-    file.reader_version = AfterLabel(f_.pnVersion.caption(), f_.Text(31));
+    if (scan_ && scan_->reader) {
+        file.reader_serial = app::BytesOfText(scan_->reader->serial).value_or("");
+        file.reader_version = app::BytesOfText(scan_->reader->version).value_or("");
+    }
 
     activity_ = Activity::Backup;
     activity_name_ = operation;
-    activity_start_ms_ = f_.svc.clock.now_ms();
+    activity_start_ms_ = Now();
     slots_total_ = static_cast<int>(slots.size());
     slots_done_ = 0;
     int empty = 0, failed = 0, consecutive_failures = 0;
@@ -318,11 +317,13 @@ Result Session::Backup(const Command& c, bool single) {
         }
         current_slot_ = slot;
         Poll();
-        f_.user_set_position(f_.sbFingerNo, slot);
         TemplateSlot entry;
         entry.slot = slot;
         slot_report = Report{};
-        const Result r = Press(operation, f_.btnGetTemplate, &slot_report);
+        slot_report.operation = operation;
+        const app::TemplateResult read = Call<app::TemplateResult>(
+            slot_report, [slot](app::Reader& reader) { return reader.ReadTemplate(slot); });
+        const Result r = slot_report.result;
         if (r == Result::NotFound) {
             worst = Result::NotFound;
             gone = true;
@@ -330,7 +331,7 @@ Result Session::Backup(const Command& c, bool single) {
         }
         if (r == Result::Ok) {
             consecutive_failures = 0;
-            entry.pieces = {f_.edF1.text(), f_.edF2.text(), f_.edF3.text()};
+            entry.pieces.assign(read.pieces.begin(), read.pieces.end());
             entry.status = PiecesAreEmpty(entry.pieces) ? SlotStatus::Empty : SlotStatus::Ok;
             if (entry.status == SlotStatus::Empty) ++empty;
         } else {
@@ -371,7 +372,7 @@ Result Session::Backup(const Command& c, bool single) {
         r.text = slot_report.text;
         if (!saved) {
             if (r.result == Result::Ok) r.result = Result::Failed;
-            r.text += (r.text.empty() ? "" : "; ") + error;
+            r.text += (r.text.empty() ? "" : "; ") + ForTerminal(error);
         }
         if (!file.slots.empty() && file.slots[0].status != SlotStatus::Failed)
             r.fields.emplace_back("template", JsonPieces(file.slots[0].pieces));
@@ -386,10 +387,10 @@ Result Session::Backup(const Command& c, bool single) {
                       " slots in a row failed, the rest was not tried";
         if (!failed_slots.empty()) r.text += "; failed slots: " + failed_slots;
         if (saved) {
-            r.text += " into " + c.file;
+            r.text += " into " + ForTerminal(c.file);
         } else {
             r.result = Result::Failed;
-            r.text += "; " + error;
+            r.text += "; " + ForTerminal(error);
         }
         r.fields.emplace_back("slots_read", std::to_string(read));
         r.fields.emplace_back("empty", std::to_string(empty));
@@ -414,7 +415,7 @@ Result Session::Restore(const Command& c, const TemplateFile& file, bool single)
     const std::string operation = single ? "template-put" : "restore";
     activity_ = Activity::Backup;
     activity_name_ = operation;
-    activity_start_ms_ = f_.svc.clock.now_ms();
+    activity_start_ms_ = Now();
     slots_total_ = static_cast<int>(chosen.size());
     slots_done_ = 0;
     int written = 0, skipped = 0;
@@ -439,26 +440,30 @@ Result Session::Restore(const Command& c, const TemplateFile& file, bool single)
                      << (s->status == SlotStatus::Empty ? "empty" : "not read at backup") << ")\n";
             continue;
         }
-        for (size_t p = 0; p < 3; ++p) {
-            if (app::Trim(s->pieces[p]) != s->pieces[p])
+        app::TemplatePieces pieces;
+        bool fits = s->pieces.size() == pieces.size();
+        for (size_t p = 0; fits && p < pieces.size(); ++p) {
+            pieces[p] = s->pieces[p];
+            fits = pieces[p].size() <= static_cast<size_t>(link::kPieceLength);
+            if (app::Trim(pieces[p]) != pieces[p])
                 Note("slot " + std::to_string(s->slot) + " piece " + std::to_string(p + 1) +
                      " begins or ends with a blank or control character; the reader receives it "
                      "without them");
         }
-        f_.user_set_position(f_.sbFingerNo, target);
-        app::Control* boxes[] = {&f_.edF1, &f_.edF2, &f_.edF3};
-        bool fits = true;
-        for (size_t p = 0; p < 3; ++p) {
-            f_.user_set_text(*boxes[p], s->pieces[p]);
-            fits = fits && boxes[p]->text() == s->pieces[p];
-        }
         Report slot_report;
-        const Result result =
-            fits ? Press(operation, f_.btnPutTemplate, &slot_report) : Result::Failed;
-        if (!fits) slot_report.text = "a piece does not fit its box";
+        slot_report.operation = operation;
+        if (fits) {
+            Call<app::Result>(slot_report, [target, &pieces](app::Reader& reader) {
+                return reader.WriteTemplate(target, pieces);
+            });
+        } else {
+            slot_report.result = Result::Failed;
+            slot_report.text = "a piece is longer than " + std::to_string(link::kPieceLength) +
+                               " characters";
+        }
         ++slots_done_;
-        if (result != Result::Ok) {
-            r.result = result;
+        if (slot_report.result != Result::Ok) {
+            r.result = slot_report.result;
             failure = "slot " + std::to_string(target) + ": " + slot_report.text;
             break;
         }
@@ -494,59 +499,46 @@ Result Session::Execute(const Command& c) {
     if (n == "scan") return Scan(c.sweep);
     if (n == "info") return Info();
     if (n == "set-id") {
-        f_.user_set_position(f_.sbID, c.number);
-        Report r;
-        Press(n, f_.btnID, &r);
-        r.fields.emplace_back("id", JsonBytes(f_.pnID.caption()));
-        Emit(r);
-        return r.result;
+        const std::string id = link::Decimal(c.number, 2);
+        return Simple(
+            n, [&id](app::Reader& reader) { return reader.SetId(id); }, {{"id", JsonQuote(id)}});
     }
     if (n == "set-baud") {
-        f_.user_set_index(f_.cmbBaudRate, c.index);
         Report r;
-        Press(n, f_.btnBaudRate, &r);
-        r.fields.emplace_back("settings", JsonQuote(f_.state.link.settings));
+        r.operation = n;
+        const app::Result result = Call<app::Result>(
+            r, [&c](app::Reader& reader) { return reader.SetBaudRate(c.index); });
+        r.fields.emplace_back("settings", JsonQuote(result.link.settings));
         if (r.result == Result::Ok)
             r.lines.push_back("the next run finds the reader with: torvikctl scan --sweep");
         Emit(r);
         return r.result;
     }
     if (n == "set-mode") {
-        f_.user_set_index(f_.cmbMode, c.mode);
-        f_.user_set_index(f_.cmbWiegand, c.wiegand);
-        f_.user_set_index(f_.cmbRS485, c.rs485);
-        Report r;
-        Press(n, f_.btnMode, &r);
-        r.fields.emplace_back("mode", "{\"interface\":" + JsonQuote(kInterfaceNames[c.mode]) +
-                                          ",\"wiegand\":" + JsonQuote(kWiegandNames[c.wiegand]) +
-                                          ",\"rs485\":" + JsonQuote(kRs485Names[c.rs485]) + "}");
-        Emit(r);
-        return r.result;
+        const app::OutputMode mode{c.mode, c.wiegand, c.rs485};
+        return Simple(
+            n, [&mode](app::Reader& reader) { return reader.SetOutputMode(mode); },
+            {{"mode", ModeJson(mode)}});
     }
     if (n == "set-card-type") {
-        f_.user_set_index(f_.cmbCardType, c.index);
-        Report r;
-        Press(n, f_.btnCardType, &r);
-        r.fields.emplace_back("card_type", JsonQuote(kCardTypeNames[c.index]));
-        Emit(r);
-        return r.result;
+        return Simple(
+            n, [&c](app::Reader& reader) { return reader.SetCardType(c.index); },
+            {{"card_type", JsonQuote(NameAt(kCardTypeNames, 3, c.index))}});
     }
     if (n == "set-facility") {
-        f_.user_set_position(f_.sbFacility, c.number);
-        Report r;
-        Press(n, f_.btnFacility, &r);
-        r.fields.emplace_back("facility", JsonQuote(f_.pnFacility.caption()));
-        Emit(r);
-        return r.result;
+        return Simple(
+            n, [&c](app::Reader& reader) { return reader.SetFacility(c.number); },
+            {{"facility", JsonQuote(link::Decimal(c.number, 5))}});
     }
     if (n == "read") return Read(c);
     if (n == "enrol" || n == "delete") {
-        f_.user_set_position(f_.sbFingerNo, c.number);
-        Report r;
-        Press(n, n == "enrol" ? f_.btnAdd : f_.btnDel, &r);
-        r.fields.emplace_back("slot", std::to_string(c.number));
-        Emit(r);
-        return r.result;
+        const bool enrol = n == "enrol";
+        return Simple(
+            n,
+            [&c, enrol](app::Reader& reader) {
+                return enrol ? reader.Enrol(c.number) : reader.Delete(c.number);
+            },
+            {{"slot", std::to_string(c.number)}});
     }
     if (n == "template-get") return Backup(c, true);
     if (n == "backup") return Backup(c, false);
@@ -555,34 +547,49 @@ Result Session::Execute(const Command& c) {
         return Restore(c, *file_of_[at], n == "template-put");
     }
     if (n == "factory-default" || n == "standalone-default") {
+        const bool factory = n == "factory-default";
         activity_ = Activity::Default;
         activity_name_ = n;
-        activity_start_ms_ = f_.svc.clock.now_ms();
+        activity_start_ms_ = Now();
         polls_ = 0;
+        reader_.on_progress = [this](const app::Progress& progress) { polls_ = progress.count; };
         Report r;
-        Press(n, n == "factory-default" ? f_.btnFactory : f_.btnStandDefault, &r);
+        r.operation = n;
+        Call<app::Result>(r, [factory](app::Reader& reader) {
+            return factory ? reader.FactoryDefault() : reader.StandAloneDefault();
+        });
+        reader_.on_progress = nullptr;
         activity_ = Activity::None;
         r.fields.emplace_back(
             "seconds",
-            std::to_string((link::elapsed_ms(activity_start_ms_, f_.svc.clock.now_ms()) + 500) /
-                           1000));
+            std::to_string((link::elapsed_ms(activity_start_ms_, Now()) + 500) / 1000));
         Emit(r);
         return r.result;
     }
-    if (n == "standalone-mode") return Press(n, f_.btnStand);
-    if (n == "door-time") return StandAlone(n, f_.btnDoor, &f_.edDoor, ops::ZeroPad(c.number, 4));
-    if (n == "alarm-time")
-        return StandAlone(n, f_.btnAlarm, &f_.edAlarm, ops::ZeroPad(c.number, 4));
-    if (n == "master-card") return StandAlone(n, f_.btnSetCard);
-    if (n == "duress-card") return StandAlone(n, f_.btnDuress);
-    if (n == "clear-card") return StandAlone(n, f_.btnClrCard);
+    if (n == "standalone-mode")
+        return Simple(n, [](app::Reader& reader) { return reader.StandAloneMode(); });
+    if (n == "door-time" || n == "alarm-time") {
+        const std::string value = link::Decimal(c.number, 4);
+        const bool door = n == "door-time";
+        return StandAlone(n, [&value, door](app::Reader& reader) {
+            return door ? reader.SetDoorTime(value) : reader.SetAlarmTime(value);
+        });
+    }
+    if (n == "master-card")
+        return StandAlone(n, [](app::Reader& reader) { return reader.SetMasterCard(); });
+    if (n == "duress-card")
+        return StandAlone(n, [](app::Reader& reader) { return reader.SetDuressCard(); });
+    if (n == "clear-card")
+        return StandAlone(n, [](app::Reader& reader) { return reader.SetClearCard(); });
     if (n == "raw") {
-        f_.user_set_text(f_.edCRCmd, *Utf8ToLatin1(c.text));
+        const app::Bytes text = *Utf8ToLatin1(c.text);
         Report r;
-        Press(n, f_.btnCRCmd, &r);
+        r.operation = n;
+        const app::RawResult result = Call<app::RawResult>(
+            r, [&text](app::Reader& reader) { return reader.RawCommand(text); });
         if (r.result == Result::Ok) {
-            r.fields.emplace_back("answer", JsonBytes(f_.edCRRev.text()));
-            r.lines.push_back(Latin1ToUtf8(f_.edCRRev.text()));
+            r.fields.emplace_back("answer", JsonBytes(result.answer));
+            r.lines.push_back(app::TextOfBytes(result.answer));
         }
         Emit(r);
         return r.result;
@@ -644,8 +651,6 @@ int Session::Run(const std::vector<Command>& commands) {
     }
 
     stops_seen_ = *options_.stop_requests;
-    f_.link.set_trace(
-        [this](char direction, std::string_view bytes) { OnFrame(direction, bytes); });
 
     const auto status_of = [](Result r) {
         return r == Result::Ok ? kExitOk : r == Result::NotFound ? kExitNotFound : kExitFailed;

@@ -1,20 +1,22 @@
 // SPDX-License-Identifier: MIT
-// A run of torvikctl's commands over the window model: every command sets
-// the controls as a technician would and presses the operation's button;
-// the outcome is read back from the model (status line, link indicator,
-// fields). torvikctl adds only what a terminal needs: the order of the
-// commands, files, a progress line and the stop press of a live reading.
+// A run of torvikctl's commands over the reader interface (app/reader.h):
+// every command is one call with typed arguments, and what is printed comes
+// from the typed result. The window model is the reader's view, as in the
+// window, so every operation shows and times the same; torvikctl adds only
+// what a terminal needs: the order of the commands, files, a progress line
+// and the stop request of a live reading.
 #pragma once
 #include <csignal>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/reader.h"
 #include "app/window_model.h"
 #include "cli/command_line.h"
 #include "cli/template_file.h"
-#include "link/exchange.h"
 
 namespace torvik::cli {
 
@@ -23,8 +25,6 @@ enum class Result { Ok, Failed, NotFound };
 struct SessionOptions {
     bool json = false;
     bool progress = false;  // stderr is a terminal
-    // Frames for --trace; called for every frame after torvikctl saw it.
-    link::TraceSink trace;
     // Number of stop requests so far (Ctrl+C); never null.
     const volatile std::sig_atomic_t* stop_requests = nullptr;
     // Number of errors the error box has shown so far.
@@ -33,6 +33,7 @@ struct SessionOptions {
 
 class Session {
   public:
+    // The form must have its reader (ops::BindOperations).
     Session(app::TfrmModule& form, std::ostream& out, std::ostream& err, SessionOptions options);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -41,7 +42,7 @@ class Session {
     // the exit status. Files to be read are checked before anything is sent.
     int Run(const std::vector<Command>& commands);
 
-    // For the event pump: the stop press of a live reading, readings as
+    // For the event pump: the stop request of a live reading, readings as
     // lines, the progress line.
     void Poll();
 
@@ -57,24 +58,32 @@ class Session {
     Result Execute(const Command& c);
     Result Scan(bool sweep);
     Result Info();
-    Result Press(const std::string& operation, app::Control& button, Report* report = nullptr);
     Result Read(const Command& c);
     Result Backup(const Command& c, bool single);
     Result Restore(const Command& c, const TemplateFile& file, bool single);
-    Result StandAlone(const std::string& operation, app::Control& button,
-                      app::Control* edit = nullptr, const std::string& text = {});
+    Result StandAlone(const std::string& operation,
+                      const std::function<app::Result(app::Reader&)>& call);
+    // Runs one call of the reader as the window runs a handler (an error
+    // that escapes it puts the window back to idle) and fills the report's
+    // outcome and text from its result.
+    template <class R>
+    R Call(Report& report, const std::function<R(app::Reader&)>& call);
+    // A report of one plain operation.
+    Result Simple(const std::string& operation,
+                  const std::function<app::Result(app::Reader&)>& call,
+                  std::vector<std::pair<std::string, std::string>> fields = {});
 
     void Emit(const Report& report);
-    Result OutcomeFromModel() const;
-    std::string StatusText() const;
+    std::string Render(const app::Message& text) const;
     void AddReaderFields(Report& report) const;
     bool StopRequested() const { return *options_.stop_requests > stops_seen_; }
-    void OnFrame(char direction, std::string_view bytes);
     void ShowProgress(const std::string& text, bool force = false);
     void EndProgress();
     void Note(const std::string& text);
+    uint32_t Now() const { return f_.svc.clock.now_ms(); }
 
     app::TfrmModule& f_;
+    app::Reader& reader_;
     std::ostream& out_;
     std::ostream& err_;
     SessionOptions options_;
@@ -83,6 +92,8 @@ class Session {
     std::vector<TemplateFile> files_;  // loaded before the run, by command position
     std::vector<const TemplateFile*> file_of_;
     const Command* commands_base_ = nullptr;
+    // The reader as the last scan found it.
+    std::optional<app::ScanResult> scan_;
 
     // The operation in progress, for the progress line.
     enum class Activity { None, Default, Backup, Reading } activity_ = Activity::None;
@@ -94,14 +105,11 @@ class Session {
     int slots_done_ = 0, slots_total_ = 0, current_slot_ = 0;
 
     // Live reading.
-    app::Control* reading_toggle_ = nullptr;
-    bool reading_pending_ = false;
-    bool stop_pressed_ = false;
+    bool stop_asked_ = false;
     long readings_ = 0;
     std::optional<long> reading_count_;
     std::optional<double> reading_seconds_;
     std::vector<std::string> reading_lines_;
-    std::string last_poll_;
 };
 
 }  // namespace torvik::cli

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int stop_after = (data[0] >> 2) & 3;
 
     test::Harness h;
-    h.line.set_port(3, sim::FakeLine::PortKind::Scripted);
+    h.line.set_port(3, doubles::FakeLine::PortKind::Scripted);
     size_t pos = 1;
     for (int i = 0; i < 3 && pos < size; ++i) {
         const size_t wanted = data[pos++];
@@ -54,9 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The link settings of a reader last found on COM3.
     auto& key = h.store.keys["\\Software\\KELDO\\ReaderConfig"];
-    key["ScanCommNo"] = app::MemorySettingsStore::dword(3);
-    key["ScanBaudRate"] = app::MemorySettingsStore::text("19200,e,8,1");
-    key["ScanBaudRateNo"] = app::MemorySettingsStore::dword(5);
+    key["ScanCommNo"] = doubles::MemorySettingsStore::dword(3);
+    key["ScanBaudRate"] = doubles::MemorySettingsStore::text("19200,e,8,1");
+    key["ScanBaudRateNo"] = doubles::MemorySettingsStore::dword(5);
     h.start();
 
     if (operation == 1 || operation == 2) {
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          [&h, &button] { h.form.press(button); });
         }
         h.form.press(button);
-        CHECK(!h.form.state.reading && !h.form.reading_loop);
+        CHECK(!h.form.state.reading && !h.form.core.reading_loop);
     } else {
         h.form.press(h.form.btnScan);
     }

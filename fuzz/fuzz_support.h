@@ -9,8 +9,8 @@
 
 #include "link/exchange.h"
 #include "link/port.h"
-#include "link/virtual_clock.h"
-#include "sim/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
+#include "tests/doubles/fake_line.h"
 
 namespace torvik::fuzz {
 
@@ -29,14 +29,14 @@ struct NoPump final : link::EventPump {
 struct FrameRig {
     FrameRig(const uint8_t* data, size_t size)
         : line(clock), port(line, clock), link(port, clock, pump) {
-        line.set_port(1, sim::FakeLine::PortKind::Scripted);
+        line.set_port(1, doubles::FakeLine::PortKind::Scripted);
         opened = port.OpenPort(1, "19200,e,8,1");
         const uint64_t gap_us = uint64_t{data[0]} * 3000 / 255;
         line.reply_next(std::string(reinterpret_cast<const char*>(data + 1), size - 1), 1000,
                         gap_us);
     }
-    link::VirtualClock clock;
-    sim::FakeLine line;
+    doubles::VirtualClock clock;
+    doubles::FakeLine line;
     NoPump pump;
     link::Port port;
     link::Link link;

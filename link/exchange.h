@@ -1,23 +1,10 @@
 // SPDX-License-Identifier: MIT
-// One command, one reply: the short and the long frame exchanges over the
-// open port, and the receive records they share.
-//
-// Short frame, as sent (n payload bytes):
-//   +-----+-----------+----------------+----+
-//   | TAB | payload   | XOR hi | XOR lo | CR |    XOR = 0x09 ^ payload bytes
-//   +-----+-----------+----------------+----+
-// Short reply, positions from 1 (L bytes):
-//   | 1: LF | 2..L-3: body | L-2, L-1: XOR of 1..L-3 | L: CR |
-//
-// Long frame, as sent:
-//   +-----+---------+-----+----------------------+----+
-//   | SOH | payload | STX | CRC digits (4, hi 1st) | CR |  CRC-16/ARC of SOH..STX
-//   +-----+---------+-----+----------------------+----+
-// Long reply, positions from 1 (E = first EOT):
-//   | 1: ETX | 2..E-1: body (>= 4) | E: EOT | E+1..E+4: CRC of 1..E | CR |
+// One command, one reply: the short and the long frame exchange over the
+// open port. The exchange writes the encoded frame with the pauses the
+// reader's receiver relies on, feeds the bytes that come back to the reply
+// assembler (link/frame_codec.h), keeps the reply budget on the clock,
+// handles window events while it waits, and writes the wire trace.
 #pragma once
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,12 +12,12 @@
 
 #include "link/clock.h"
 #include "link/event_pump.h"
+#include "link/frame_codec.h"
 #include "link/port.h"
+#include "link/protocol.h"
 
 namespace torvik::link {
 
-constexpr uint8_t kSOH = 0x01, kSTX = 0x02, kETX = 0x03, kEOT = 0x04;
-constexpr uint8_t kTAB = 0x09, kLF = 0x0A, kCR = 0x0D;
 constexpr uint32_t kShortBudgetMs = 200;
 constexpr uint32_t kLongBudgetMs = 300;
 
@@ -38,22 +25,9 @@ constexpr uint32_t kLongBudgetMs = 300;
 // the exchange refused or that were cut off; Link::last_fault() says why).
 using TraceSink = std::function<void(char direction, std::string_view bytes)>;
 
-// Why the last exchange got no valid reply.
-enum class ReplyFault {
-    kNone,        // a valid reply came
-    kNothing,     // not a byte arrived within the budget
-    kCutOff,      // bytes arrived, but no frame ended within the budget
-    kBadCheck,    // a frame ended, but its check digits did not match
-    kMalformed,   // a frame ended, but it is not shaped like a reply
-    kNeverQuiet,  // the line kept talking until twice the budget
-};
-
-// "no reply", "cut off: no frame end within the time", ...
-std::string DescribeFault(ReplyFault fault);
-
 class Link {
   public:
-    static constexpr size_t kBufferSize = 1024;
+    static constexpr size_t kBufferSize = ReplyAssembler::kBufferSize;
 
     Link(Port& port, Clock& clock, EventPump& pump) : port_(port), clock_(clock), pump_(pump) {}
 
@@ -66,15 +40,12 @@ class Link {
 
     // Bytes stored since the exchange began (the reply's length after a
     // complete reply), 0..1023.
-    int receive_count() const { return count_; }
+    int receive_count() const { return rx_.count(); }
     // The last complete reply frame, up to the first zero byte.
-    const std::string& last_reply() const { return last_reply_; }
-    const std::array<uint8_t, kBufferSize>& buffer() const { return buffer_; }
-    // Characters of the last reply at 1-based positions first..first+length-1,
-    // clipped to the text.
-    std::string field(int first, int length) const;
-    // Character of the last reply at a 1-based position, '\0' beyond its end.
-    char at(int position) const;
+    const std::string& last_reply() const { return rx_.last_reply(); }
+    const std::array<uint8_t, kBufferSize>& buffer() const { return rx_.buffer(); }
+    // The last reply with the receive count, for the reply decoders.
+    Reply reply() const { return Reply{rx_.last_reply(), rx_.count()}; }
 
     // Why the last exchange failed (kNone after a valid reply), how many
     // bytes it received, and the first of them (at most kFirstBytes).
@@ -84,23 +55,15 @@ class Link {
     const std::string& first_bytes() const { return first_bytes_; }
 
     void set_trace(TraceSink sink) { trace_ = std::move(sink); }
-    Port& port() { return port_; }
 
   private:
-    void trace_sent(const std::string& frame);
+    bool Exchange(const OutgoingFrame& frame, FrameKind kind, uint32_t budget_ms);
     void trace_received(bool complete);
-    void finish_reply();
-    // Reads until on_byte says the exchange is over (its result) or the
-    // budget has passed at an empty read (false).
-    template <class OnByte>
-    bool Receive(uint32_t budget_ms, OnByte on_byte);
 
     Port& port_;
     Clock& clock_;
     EventPump& pump_;
-    std::array<uint8_t, kBufferSize> buffer_{};
-    int count_ = 0;
-    std::string last_reply_;
+    ReplyAssembler rx_;
     TraceSink trace_;
     std::string trace_rx_;
     ReplyFault fault_ = ReplyFault::kNone;

@@ -1,25 +1,23 @@
 // SPDX-License-Identifier: MIT
-// The card slot display and the add card command.
-#include "ops/operations.h"
+// The add card command: a fixed long-frame command, twice per try (the
+// first reply must be 20 bytes long), reported with the test-command texts.
+#include "ops/reader_operations.h"
 
 namespace torvik::ops {
 
-void sbCardChange(TfrmModule& f) {
-    f.pnCard.set_caption(ZeroPad(f.sbCard.position(), 6));
-}
-
-void btnAddCardClick(TfrmModule& f) {
+app::Result ReaderOperations::AddCard() {
     app::Operation op;
     op.pump_at_start = true;
     op.success_row = 58;
     op.failure_row = 59;
-    op.attempt = [&f] {
-        f.Sleep(100);
-        if (!(f.link.SendLong("001AS") && f.link.receive_count() == 20)) return false;
-        f.Sleep(100);
-        return f.link.SendLong("001AS");
+    op.attempt = [this] {
+        c_.Sleep(100);
+        if (!(c_.link.SendLong(link::AddCardCommand()) && link::IsAddCardReply(c_.link.reply())))
+            return false;
+        c_.Sleep(100);
+        return c_.link.SendLong(link::AddCardCommand());
     };
-    f.RunOperation(op);
+    return c_.RunOperation(op);
 }
 
 }  // namespace torvik::ops

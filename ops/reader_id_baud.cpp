@@ -1,54 +1,47 @@
 // SPDX-License-Identifier: MIT
 // Changing the reader's bus address (ID) and its baud rate.
-#include "ops/operations.h"
+#include "app/text.h"
+#include "ops/reader_operations.h"
 
 namespace torvik::ops {
 
-std::string BaudCode(int index) {
-    if (index >= 0 && index <= 9) return std::to_string(index);
-    if (index == 10) return "A";
-    if (index == 11) return "B";
-    if (index == 12 || index == 13) return std::to_string(index);
-    return {};
-}
-
-void sbIDChange(TfrmModule& f) {
-    f.pnID.set_caption(ZeroPad(f.sbID.position(), 2));
-}
-
-void btnIDClick(TfrmModule& f) {
+app::Result ReaderOperations::SetId(const app::Bytes& id) {
     app::Operation op;
-    op.status_label = [&f] { return f.Text(36) + " = " + f.pnID.caption(); };
+    op.status_label = [&id] { return app::Message::Row(36).add_text(" = " + app::TextOfBytes(id)); };
     op.success_row = 37;
     op.failure_row = 38;
-    op.attempt = [&f] {
-        return f.CommandTry(
-            [&f] { return "I00C" + f.SerialField() + app::Trim(f.pnID.caption()); });
+    op.attempt = [this, &id] {
+        // The serial number of the reader that has just answered.
+        return c_.CommandTry([&id](const link::Presence& presence) {
+            return link::SetIdCommand(presence.serial, app::Trim(id));
+        });
     };
-    f.RunOperation(op);
+    return c_.RunOperation(op);
 }
 
-void btnBaudRateClick(TfrmModule& f) {
+app::Result ReaderOperations::SetBaudRate(int settings_index) {
     app::Operation op;
-    op.status_label = [&f] { return f.Text(39) + " = " + f.cmbBaudRate.selected_text(); };
+    op.status_label = [settings_index] {
+        return app::Message::Row(39).add_text(std::string(" = ") +
+                                              app::ItemText(app::kSettingsList, settings_index));
+    };
     op.success_row = 40;
     op.failure_row = 41;
-    op.attempt = [&f] {
+    op.attempt = [this, settings_index] {
         // Without a selection there is no speed to switch to: nothing is sent.
-        const int index = f.cmbBaudRate.index();
-        if (BaudCode(index).empty()) return false;
-        f.Sleep(100);
-        if (!f.PresenceCheck()) return false;
-        f.Sleep(100);
-        const int chosen = f.cmbBaudRate.index();
-        if (!f.link.SendShort("I00E" + BaudCode(chosen))) return false;
+        const std::string code = link::BaudCode(settings_index);
+        if (code.empty()) return false;
+        c_.Sleep(100);
+        if (!c_.PresenceCheck()) return false;
+        c_.Sleep(100);
+        if (!c_.link.SendShort(link::SetBaudCommand(code))) return false;
         // The reader answered at the old speed; from the next operation on
         // the tool talks to it at the new one (in memory only).
-        f.state.link.index = chosen;
-        f.state.link.settings = app::kSettingsList[static_cast<size_t>(chosen)];
+        c_.state.link.index = settings_index;
+        c_.state.link.settings = app::kSettingsList[static_cast<size_t>(settings_index)];
         return true;
     };
-    f.RunOperation(op);
+    return c_.RunOperation(op);
 }
 
 }  // namespace torvik::ops

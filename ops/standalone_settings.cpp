@@ -1,37 +1,34 @@
 // SPDX-License-Identifier: MIT
 // Door-open and alarm times, and the master, duress and clear cards of the
 // stand-alone controller: one stand-alone setting command each.
-#include "ops/operations.h"
+#include "app/text.h"
+#include "ops/reader_operations.h"
 
 namespace torvik::ops {
 
-namespace {
-
-void StandAloneSetting(TfrmModule& f, std::function<std::string()> payload) {
+app::Result ReaderOperations::StandAloneSetting(const std::string& payload) {
     app::Operation op;
     op.success_row = 60;
     op.failure_row = 61;
-    op.attempt = [&f, &payload] { return f.CommandTry(payload); };
-    f.RunOperation(op);
+    op.attempt = [this, &payload] { return c_.CommandTry(payload); };
+    return c_.RunOperation(op);
 }
-
-}  // namespace
 
 // Time values travel as typed, trimmed and unpadded.
-void btnDoorClick(TfrmModule& f) {
-    StandAloneSetting(f, [&f] { return "I00R1" + app::Trim(f.edDoor.text()); });
+app::Result ReaderOperations::SetDoorTime(const app::Bytes& value) {
+    return StandAloneSetting(link::DoorTimeCommand(app::Trim(value)));
 }
-void btnAlarmClick(TfrmModule& f) {
-    StandAloneSetting(f, [&f] { return "I00R2" + app::Trim(f.edAlarm.text()); });
+app::Result ReaderOperations::SetAlarmTime(const app::Bytes& value) {
+    return StandAloneSetting(link::AlarmTimeCommand(app::Trim(value)));
 }
-void btnSetCardClick(TfrmModule& f) {
-    StandAloneSetting(f, [] { return std::string("I00R3"); });
+app::Result ReaderOperations::SetMasterCard() {
+    return StandAloneSetting(link::MasterCardCommand());
 }
-void btnDuressClick(TfrmModule& f) {
-    StandAloneSetting(f, [] { return std::string("I00R4"); });
+app::Result ReaderOperations::SetDuressCard() {
+    return StandAloneSetting(link::DuressCardCommand());
 }
-void btnClrCardClick(TfrmModule& f) {
-    StandAloneSetting(f, [] { return std::string("I00R5"); });
+app::Result ReaderOperations::SetClearCard() {
+    return StandAloneSetting(link::ClearCardCommand());
 }
 
 }  // namespace torvik::ops

@@ -1,61 +1,58 @@
 // SPDX-License-Identifier: MIT
 // Reading a fingerprint template out of the reader in three pieces, and
-// writing it back. Pieces are opaque text.
-#include "ops/operations.h"
+// writing it back. Pieces are opaque bytes.
+#include "app/text.h"
+#include "ops/reader_operations.h"
 
 namespace torvik::ops {
 
-namespace {
-
-constexpr int kPieceLength = 256;
-
-std::string PiecePayload(TfrmModule& f, char digit) {
-    return "I00P" + app::Trim(f.pnFingerNo.caption()) + digit;
-}
-
-}  // namespace
-
-void btnGetTemplateClick(TfrmModule& f) {
+app::TemplateResult ReaderOperations::ReadTemplate(int finger) {
+    app::TemplatePieces pieces;
+    int pieces_read = 0;
     app::Operation op;
     op.success_row = 58;
     op.failure_row = 59;
-    op.attempt = [&f] {
-        f.Sleep(100);
-        if (!f.PresenceCheck()) return false;
-        f.Sleep(100);
-        if (!f.link.SendShort(PiecePayload(f, '0'))) return false;
-        f.Sleep(2000);
-        app::Control* boxes[] = {&f.edF1, &f.edF2, &f.edF3};
-        for (int piece = 0; piece < 3; ++piece) {
-            if (piece > 0) f.Sleep(100);
-            if (!f.link.SendShort(PiecePayload(f, static_cast<char>('1' + piece)))) return false;
-            // Boxes fill as pieces arrive and are never restored.
-            boxes[piece]->set_text(f.link.field(6, kPieceLength));
+    op.attempt = [this, finger, &pieces, &pieces_read] {
+        c_.Sleep(100);
+        if (!c_.PresenceCheck()) return false;
+        c_.Sleep(100);
+        if (!c_.link.SendShort(link::TemplatePrepareCommand(finger))) return false;
+        c_.Sleep(2000);
+        for (int piece = 0; piece < link::kTemplatePieces; ++piece) {
+            if (piece > 0) c_.Sleep(100);
+            if (!c_.link.SendShort(link::TemplateReadCommand(finger, piece + 1))) return false;
+            // The boxes fill as pieces arrive and are never restored.
+            pieces[static_cast<size_t>(piece)] = link::DecodeTemplatePiece(c_.link.reply());
+            pieces_read = std::max(pieces_read, piece + 1);
+            c_.view.ShowTemplatePiece(piece, app::TextOfBytes(pieces[static_cast<size_t>(piece)]));
         }
         return true;
     };
-    f.RunOperation(op);
+    app::TemplateResult result;
+    static_cast<app::Result&>(result) = c_.RunOperation(op);
+    result.pieces = std::move(pieces);
+    result.pieces_read = pieces_read;
+    return result;
 }
 
-void btnPutTemplateClick(TfrmModule& f) {
+app::Result ReaderOperations::WriteTemplate(int finger, const app::TemplatePieces& pieces) {
     app::Operation op;
     op.success_row = 58;
     op.failure_row = 59;
-    op.attempt = [&f] {
-        f.Sleep(100);
-        if (!f.PresenceCheck()) return false;
-        const app::Control* boxes[] = {&f.edF1, &f.edF2, &f.edF3};
+    op.attempt = [this, finger, &pieces] {
+        c_.Sleep(100);
+        if (!c_.PresenceCheck()) return false;
         const uint32_t waits[] = {100, 50, 50};
-        for (int piece = 0; piece < 3; ++piece) {
-            f.Sleep(waits[piece]);
-            const std::string payload =
-                PiecePayload(f, static_cast<char>('1' + piece)) + app::Trim(boxes[piece]->text());
-            if (!f.link.SendShort(payload)) return false;
+        for (int piece = 0; piece < link::kTemplatePieces; ++piece) {
+            c_.Sleep(waits[piece]);
+            const std::string payload = link::TemplateWriteCommand(
+                finger, piece + 1, app::Trim(pieces[static_cast<size_t>(piece)]));
+            if (!c_.link.SendShort(payload)) return false;
         }
-        f.Sleep(500);
+        c_.Sleep(500);
         return true;
     };
-    f.RunOperation(op);
+    return c_.RunOperation(op);
 }
 
 }  // namespace torvik::ops

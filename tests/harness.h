@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
-#include "link/virtual_clock.h"
-#include "ops/operations.h"
-#include "sim/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
+#include "ops/reader_operations.h"
+#include "tests/doubles/fake_line.h"
 #include "sim/reader.h"
 
 namespace torvik::test {
@@ -22,7 +22,7 @@ namespace torvik::test {
 // actions scheduled for a virtual time.
 class TestPump final : public link::EventPump {
   public:
-    explicit TestPump(link::VirtualClock& clock) : clock_(clock) {}
+    explicit TestPump(doubles::VirtualClock& clock) : clock_(clock) {}
     void process_pending() override;
     void timer_changed(app::Control& timer);
     // Runs an action at the first event processing at or after a time (ms
@@ -40,14 +40,14 @@ class TestPump final : public link::EventPump {
         uint64_t at_us;
         std::function<void()> action;
     };
-    link::VirtualClock& clock_;
+    doubles::VirtualClock& clock_;
     std::map<app::Control*, uint64_t> next_tick_us_;
     std::vector<Scheduled> scheduled_;
 };
 
 class TestBeeper final : public app::Beeper {
   public:
-    explicit TestBeeper(link::VirtualClock& clock) : clock_(clock) {}
+    explicit TestBeeper(doubles::VirtualClock& clock) : clock_(clock) {}
     struct Beep {
         unsigned hz, ms;
         uint64_t at_us;
@@ -59,7 +59,7 @@ class TestBeeper final : public app::Beeper {
     std::vector<Beep> beeps;
 
   private:
-    link::VirtualClock& clock_;
+    doubles::VirtualClock& clock_;
 };
 
 // A beeper that neither sounds nor waits, for runs on the wall clock.
@@ -99,14 +99,14 @@ struct Harness {
     std::vector<std::string> payloads() const { return line.payloads(); }
     std::vector<unsigned> beep_tones() const;
 
-    link::VirtualClock clock;
-    sim::FakeLine line;
+    doubles::VirtualClock clock;
+    doubles::FakeLine line;
     sim::Reader reader;
     TestPump pump;
     TestBeeper beeper;
     TestCursor cursor;
     TestErrors errors;
-    app::MemorySettingsStore store;
+    doubles::MemorySettingsStore store;
     app::TfrmModule form;
     std::vector<ColorChange> colors;
 };

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/alsa_beeper.h"
-#include "link/virtual_clock.h"
+#include "tests/doubles/virtual_clock.h"
 
 namespace torvik::app {
 namespace {
@@ -35,7 +35,7 @@ TEST(AlsaBeeperRetry, AFailedOpenIsTriedAgainOnlyAfterTheInterval) {
         {"a beep of no length does not try", {{0, 0, 0}, {kRetry, 0, 0}, {0, 300, 1}}},
     };
     for (const auto& c : cases) {
-        link::VirtualClock clock(0xFFFFF000u);  // the millisecond clock wraps meanwhile
+        doubles::VirtualClock clock(0xFFFFF000u);  // the millisecond clock wraps meanwhile
         AlsaBeeper beeper(clock, "torvik-no-such-device");
         for (const auto& step : c.steps) {
             clock.sleep_ms(step.idle_ms);

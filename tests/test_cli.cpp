@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "app/text.h"
 #include "cli/command_line.h"
 #include "cli/json.h"
 #include "cli/session.h"
@@ -123,9 +124,10 @@ TEST(CliWire, EveryCommandSendsTheWindowsFramesAtTheWindowsTimes) {
 
     const auto put = [](TfrmModule& f, int slot, const std::array<std::string, 3>& p) {
         f.user_set_position(f.sbFingerNo, slot);
-        f.user_set_text(f.edF1, p[0]);
-        f.user_set_text(f.edF2, p[1]);
-        f.user_set_text(f.edF3, p[2]);
+        // Typed text is characters; each byte of a piece is the character of its code.
+        f.user_set_text(f.edF1, app::TextOfBytes(p[0]));
+        f.user_set_text(f.edF2, app::TextOfBytes(p[1]));
+        f.user_set_text(f.edF3, app::TextOfBytes(p[2]));
         f.press(f.btnPutTemplate);
     };
     const std::vector<WireCase> cases = {
@@ -299,7 +301,7 @@ TEST(CliStatus, ExitStatusesTellSuccessFailureAndNoReader) {
     const std::vector<StatusCase> cases = {
         {"all ok", [](Harness&) {}, {"--json", "set-id", "3", "set-card-type", "em"}, 0, "ok"},
         {"no reader",
-         [](Harness& h) { h.line.set_port(3, sim::FakeLine::PortKind::Silent); },
+         [](Harness& h) { h.line.set_port(3, doubles::FakeLine::PortKind::Silent); },
          {"--json", "set-id", "3"},
          2,
          "not-found"},
@@ -578,7 +580,7 @@ TEST(CliRead, ReadEndsAfterCountReadingsWithOneLineEach) {
         if (line.rfind("ID : ", 0) == 0) ++lines;
     EXPECT_EQ(lines, 3) << run.out;
     EXPECT_FALSE(h.form.state.reading);
-    EXPECT_FALSE(h.form.reading_loop);
+    EXPECT_FALSE(h.form.core.reading_loop);
     EXPECT_FALSE(h.line.is_open());
 
     // The same in JSON, encoded, and by time.

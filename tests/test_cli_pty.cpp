@@ -28,7 +28,7 @@
 #include "link/com_map.h"
 #include "link/posix_serial.h"
 #include "link/tty_state.h"
-#include "ops/operations.h"
+#include "ops/reader_operations.h"
 #include "tests/harness.h"
 #include "tests/scratch_dir.h"
 #include "tests/sim_process.h"

@@ -342,10 +342,10 @@ TEST(DescribeScan, ScanRecordFollowsTheSweep) {
     key["ScanCommNo"] = {app::ValueType::Dword, 2, {}};  // stored, but busy now
     key["ScanBaudRate"] = {app::ValueType::String, 0, "19200,e,8,1"};
     key["ScanBaudRateNo"] = {app::ValueType::Dword, 5, {}};
-    h.line.set_port(1, sim::FakeLine::PortKind::Silent);
-    h.line.set_port(2, sim::FakeLine::PortKind::Busy);
+    h.line.set_port(1, doubles::FakeLine::PortKind::Silent);
+    h.line.set_port(2, doubles::FakeLine::PortKind::Busy);
     std::vector<PortAttempt> reported;
-    h.form.on_scan_finished = [&](const std::vector<PortAttempt>& record) { reported = record; };
+    h.form.core.on_scan_finished = [&](const std::vector<PortAttempt>& record) { reported = record; };
     h.start();
     h.form.chkLock.set_checked(false);
     h.form.press(h.form.btnScan);
@@ -356,13 +356,13 @@ TEST(DescribeScan, ScanRecordFollowsTheSweep) {
     want.emplace_back(2, "4800,n,8,1", false, false);
     for (size_t i = 0; i < 6; ++i) want.emplace_back(3, app::kSettingsList[i], true, i == 5);
     std::vector<std::tuple<int, std::string, bool, bool>> got;
-    for (const PortAttempt& a : h.form.scan_record) {
+    for (const PortAttempt& a : h.form.scan_record()) {
         got.emplace_back(a.port, a.settings, a.opened, a.answered);
         EXPECT_EQ(a.device, "sim:COM" + std::to_string(a.port));
         EXPECT_EQ(a.cause.empty(), a.opened) << a.cause;
     }
     EXPECT_EQ(got, want);
-    EXPECT_EQ(reported.size(), h.form.scan_record.size());
+    EXPECT_EQ(reported.size(), h.form.scan_record().size());
 }
 
 }  // namespace

@@ -7,11 +7,11 @@
 #include <functional>
 #include <vector>
 
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
 #include "link/com_map.h"
 #include "link/posix_serial.h"
-#include "ops/operations.h"
+#include "ops/reader_operations.h"
 #include "tests/harness.h"
 #include "tests/sim_process.h"
 #include "tests/wall_pump.h"
@@ -41,7 +41,7 @@ struct Rig {
     QuietBeeper beeper;
     TestCursor cursor;
     TestErrors errors;
-    app::MemorySettingsStore store;
+    doubles::MemorySettingsStore store;
     app::TfrmModule form;
 };
 

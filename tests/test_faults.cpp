@@ -37,13 +37,13 @@
 
 #include "app/catalogue.h"
 #include "app/file_settings_store.h"
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/settings.h"
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/posix_serial.h"
-#include "ops/operations.h"
+#include "ops/reader_operations.h"
 #include "sim/reader.h"
 #include "tests/scratch_dir.h"
 #include "tests/wall_pump.h"
@@ -278,9 +278,9 @@ struct Window {
           form(
               app::Services{serial, clock, pump, beeper, cursor, errors, store ? *store : memory}) {
         auto& key = memory.keys[app::kSettingsKeyPath];
-        key["ScanCommNo"] = app::MemorySettingsStore::dword(1);
-        key["ScanBaudRate"] = app::MemorySettingsStore::text("19200,e,8,1");
-        key["ScanBaudRateNo"] = app::MemorySettingsStore::dword(5);
+        key["ScanCommNo"] = doubles::MemorySettingsStore::dword(1);
+        key["ScanBaudRate"] = doubles::MemorySettingsStore::text("19200,e,8,1");
+        key["ScanBaudRateNo"] = doubles::MemorySettingsStore::dword(5);
         ops::BindOperations(form);
     }
     void start(const std::string& com1) {
@@ -296,7 +296,7 @@ struct Window {
     Beeper beeper;
     Cursor cursor;
     Errors errors;
-    app::MemorySettingsStore memory;
+    doubles::MemorySettingsStore memory;
     app::TfrmModule form;
 };
 
@@ -314,7 +314,7 @@ Shown Idle(Window& w) {
     EXPECT_FALSE(f.cursor_busy());
     EXPECT_FALSE(f.tmrBusy.enabled());
     EXPECT_FALSE(f.state.reading);
-    EXPECT_FALSE(f.reading_loop);
+    EXPECT_FALSE(f.core.reading_loop);
     EXPECT_FALSE(f.port.is_open());
     EXPECT_FALSE(w.serial.is_open());
     EXPECT_EQ(w.errors.shown, std::vector<std::string>{});

@@ -8,8 +8,8 @@
 #include "link/checksum.h"
 #include "link/exchange.h"
 #include "link/port.h"
-#include "link/virtual_clock.h"
-#include "sim/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
+#include "tests/doubles/fake_line.h"
 
 namespace torvik {
 namespace {
@@ -35,11 +35,11 @@ std::string LongReply(const std::string& body) {
 struct Rig {
     explicit Rig(uint32_t start_ms = 0)
         : clock(start_ms), line(clock), port(line, clock), link(port, clock, pump) {
-        line.set_port(1, sim::FakeLine::PortKind::Scripted);
+        line.set_port(1, doubles::FakeLine::PortKind::Scripted);
         EXPECT_TRUE(port.OpenPort(1, "19200,e,8,1"));
     }
-    link::VirtualClock clock;
-    sim::FakeLine line;
+    doubles::VirtualClock clock;
+    doubles::FakeLine line;
     NoPump pump;
     link::Port port;
     link::Link link;

@@ -21,7 +21,7 @@ TEST(LiveReading, HexTextValue) {
         {"12", 8, 0x12000000u},         // positions beyond the text count as 0
         {"123456789", 9, 0x23456789u},  // wraps: only the last 8 digits survive
     };
-    for (const auto& c : cases) EXPECT_EQ(ops::HexTextValue(c.text, c.n), c.value) << c.text;
+    for (const auto& c : cases) EXPECT_EQ(link::HexTextValue(c.text, c.n), c.value) << c.text;
 }
 
 TEST(LiveReading, UnscramblingWithTheMask) {
@@ -35,7 +35,7 @@ TEST(LiveReading, UnscramblingWithTheMask) {
         {"zz482F9D5B3E1C7A", "6000000000000000"},  // non-hex characters count as 0
         {"", "60482F9D5B3E1C7A"},                  // missing characters too
     };
-    for (const auto& c : cases) EXPECT_EQ(ops::UnscrambleId(c.scrambled), c.r) << c.scrambled;
+    for (const auto& c : cases) EXPECT_EQ(link::UnscrambleId(c.scrambled), c.r) << c.scrambled;
 }
 
 struct Reading : ::testing::Test {
@@ -153,7 +153,7 @@ TEST_F(Reading, ControlsDisabledWhileRunningAndRestoredAfterEveryEnd) {
                 if (end == 0) g.press(toggle);
             });
             if (end == 1) r.reader.faults.drop_replies = true;
-            if (end == 2) r.line.set_port(3, sim::FakeLine::PortKind::Busy);
+            if (end == 2) r.line.set_port(3, doubles::FakeLine::PortKind::Busy);
             g.press(toggle);
             if (end != 2) {
                 EXPECT_EQ(disabled_while_running.size(), plain_off.size()) << encoded << end;

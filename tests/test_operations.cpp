@@ -97,7 +97,7 @@ TEST_F(Ops, PresenceRepliesOfWrongLengthFailTheTry) {
 }
 
 TEST_F(Ops, PortThatCannotOpenFailsWithoutSending) {
-    h.line.set_port(3, sim::FakeLine::PortKind::Busy);
+    h.line.set_port(3, doubles::FakeLine::PortKind::Busy);
     h.form.press(h.form.btnAdd);
     EXPECT_TRUE(h.payloads().empty());
     EXPECT_EQ(h.form.pnMsg.caption(), "Add FingerPrint Error!");
@@ -424,7 +424,9 @@ TEST(Window, EditLimitsCountCharacters) {
     } cases[] = {
         {std::string(12, '7'), std::string(10, '7')},
         {"12345678\u00e4\u00f6\u00fc", "12345678\u00e4\u00f6"},  // two bytes each
-        {"\u8bfb\u5361\u673a", "\u8bfb\u5361\u673a"},            // three characters fit
+        // Characters without a one-byte code cannot go on the wire: refused
+        // whole, the edit keeps what it had.
+        {"\u8bfb\u5361\u673a", "12345678\u00e4\u00f6"},
     };
     for (const auto& c : cases) {
         h.form.user_set_text(h.form.edCard, c.typed);

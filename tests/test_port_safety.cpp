@@ -109,7 +109,7 @@ TEST_F(SystemPortsTest, ScanNeverOpensThemAndTellsWhy) {
     EXPECT_EQ(free_.drain().find('\t'), 0u);  // presence checks went to the free port only
 
     const std::string account =
-        app::DescribeScan(rig.form.scan_record, m.present_devices(), rig.serial.skipped_ports());
+        app::DescribeScan(rig.form.scan_record(), m.present_devices(), rig.serial.skipped_ports());
     EXPECT_NE(account.find(sys_.path("ttyS1") + ": skipped: login terminal of agetty (pid 612)"),
               std::string::npos)
         << account;
@@ -374,7 +374,7 @@ TEST(PortState, AClearedLockSweepLeavesTheLineAsFound) {
     ModelRig<HurriedClock> rig(map, {locks.dir.string()});
     std::vector<std::string> opened;
     rig.scan(false);
-    for (const app::PortAttempt& a : rig.form.scan_record) {
+    for (const app::PortAttempt& a : rig.form.scan_record()) {
         if (a.opened) opened.push_back(a.settings);
     }
     EXPECT_EQ(opened.size(), 14u);  // all fourteen speeds went over the line

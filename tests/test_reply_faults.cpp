@@ -8,8 +8,8 @@
 #include "link/checksum.h"
 #include "link/exchange.h"
 #include "link/port.h"
-#include "link/virtual_clock.h"
-#include "sim/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
+#include "tests/doubles/fake_line.h"
 
 namespace torvik {
 namespace {
@@ -59,12 +59,12 @@ TEST(ReplyFaults, EachRefusalHasItsReason) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        link::VirtualClock clock(0);
-        sim::FakeLine line(clock);
+        doubles::VirtualClock clock(0);
+        doubles::FakeLine line(clock);
         NoPump pump;
         link::Port port(line, clock);
         link::Link link(port, clock, pump);
-        line.set_port(1, sim::FakeLine::PortKind::Scripted);
+        line.set_port(1, doubles::FakeLine::PortKind::Scripted);
         ASSERT_TRUE(port.OpenPort(1, "19200,e,8,1"));
         if (!c.reply.empty()) line.reply_next(c.reply, 1000, c.gap_us);
         const bool ok = c.long_frame ? link.SendLong("AB") : link.SendShort("I00B");

@@ -26,7 +26,7 @@ std::vector<std::pair<int, std::string>> Opens(const Harness& h) {
 
 TEST(Scan, SweepWithoutStoredPortStartsAtCom1LowestSpeed) {
     Harness h;
-    h.line.set_port(1, sim::FakeLine::PortKind::Silent);
+    h.line.set_port(1, doubles::FakeLine::PortKind::Silent);
     h.start();
     h.form.chkLock.set_checked(false);
     h.form.press(h.form.btnScan);
@@ -48,8 +48,8 @@ TEST(Scan, SweepWithoutStoredPortStartsAtCom1LowestSpeed) {
 
 TEST(Scan, LockedSweepSendsOnlyStoredSettingsTwicePerPort) {
     Harness h;
-    for (int p : {1, 2}) h.line.set_port(p, sim::FakeLine::PortKind::Silent);
-    h.line.set_port(3, sim::FakeLine::PortKind::Absent);
+    for (int p : {1, 2}) h.line.set_port(p, doubles::FakeLine::PortKind::Silent);
+    h.line.set_port(3, doubles::FakeLine::PortKind::Absent);
     h.start();
     ASSERT_TRUE(h.form.chkLock.checked());
     h.form.press(h.form.btnScan);
@@ -86,7 +86,7 @@ TEST(Scan, LockedSweepSendsOnlyStoredSettingsTwicePerPort) {
 
 TEST(Scan, ReaderOnCom16FoundAndNothingAbove) {
     Harness h;
-    h.line.set_port(3, sim::FakeLine::PortKind::Absent);
+    h.line.set_port(3, doubles::FakeLine::PortKind::Absent);
     h.line.attach(16, h.reader);
     h.start();
     h.form.press(h.form.btnScan);
@@ -164,7 +164,7 @@ TEST(Scan, OddReplyFieldsLeaveSelectorsWithoutSelection) {
 
 TEST(Scan, BlinkerAlternatesWhileWaitingAndPhaseIsNeverReset) {
     Harness h;
-    for (int p = 1; p <= 3; ++p) h.line.set_port(p, sim::FakeLine::PortKind::Silent);
+    for (int p = 1; p <= 3; ++p) h.line.set_port(p, doubles::FakeLine::PortKind::Silent);
     h.start();
     auto blinks = [&h] {
         std::vector<std::pair<app::Rgb, uint64_t>> out;
@@ -253,9 +253,9 @@ TEST(LinkOps, SetBaudRateFollowsTheReaderInMemoryOnly) {
 
 TEST(LinkOps, BaudCodes) {
     const char* codes[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "12", "13"};
-    for (int i = 0; i < 14; ++i) EXPECT_EQ(ops::BaudCode(i), codes[i]);
-    EXPECT_EQ(ops::BaudCode(-1), "");
-    EXPECT_EQ(ops::BaudCode(20), "");
+    for (int i = 0; i < 14; ++i) EXPECT_EQ(link::BaudCode(i), codes[i]);
+    EXPECT_EQ(link::BaudCode(-1), "");
+    EXPECT_EQ(link::BaudCode(20), "");
 }
 
 TEST(LinkOps, SetBaudRateWithoutSelectionSendsNothingAndFails) {

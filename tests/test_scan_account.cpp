@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "app/diagnostics.h"
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
 #include "link/checksum.h"
 #include "link/com_map.h"
 #include "link/posix_serial.h"
-#include "ops/operations.h"
+#include "ops/reader_operations.h"
 #include "tests/harness.h"
 #include "tests/wall_pump.h"
 
@@ -118,7 +118,7 @@ struct Rig {
     std::string Scan(bool locked, int language = 0) {
         form.user_set_checked(form.chkLock, locked);
         form.press(form.btnScan);
-        return app::DescribeScan(form.scan_record, map.present_devices(), map.skipped_devices(),
+        return app::DescribeScan(form.scan_record(), map.present_devices(), map.skipped_devices(),
                                  {language, form.chkLock.checked()});
     }
     std::string Pty(int i) const { return peers[static_cast<size_t>(i)]->path(); }
@@ -131,7 +131,7 @@ struct Rig {
     QuietBeeper beeper;
     TestCursor cursor;
     TestErrors errors;
-    app::MemorySettingsStore store;
+    doubles::MemorySettingsStore store;
     app::TfrmModule form;
 };
 
@@ -162,13 +162,13 @@ TEST(ScanAccount, TellsTheCausesApartAndPointsAtTheLock) {
                   "19200,e,8,1: clear it so that all fourteen settings are tried.");
 
     // The same account in the two Chinese languages, from the same record.
-    const std::string simplified = app::DescribeScan(rig.form.scan_record, {}, {}, {1, true});
+    const std::string simplified = app::DescribeScan(rig.form.scan_record(), {}, {}, {1, true});
     EXPECT_NE(simplified.find("COM1 (" + rig.Pty(0) + ") 使用 19200,e,8,1: 没有收到任何资料"),
               std::string::npos)
         << simplified;
     EXPECT_NE(simplified.find("询问回应长度为 15 字节, 应为 16"), std::string::npos);
     EXPECT_NE(simplified.find("取消勾选即可尝试全部十四种设定"), std::string::npos);
-    const std::string traditional = app::DescribeScan(rig.form.scan_record, {}, {}, {2, true});
+    const std::string traditional = app::DescribeScan(rig.form.scan_record(), {}, {}, {2, true});
     EXPECT_NE(traditional.find("亂碼: 通訊速度或同位檢查不符"), std::string::npos) << traditional;
     EXPECT_NE(traditional.find("(最先收到的位元組: 00 E0 1C FC 80 3F)"), std::string::npos);
 }

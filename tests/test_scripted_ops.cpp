@@ -32,7 +32,7 @@ struct Scripted : ::testing::Test {
     void SetUp() override {
         h.start_and_scan();
         ASSERT_TRUE(h.form.state.reader_found);
-        h.line.set_port(3, sim::FakeLine::PortKind::Scripted);
+        h.line.set_port(3, doubles::FakeLine::PortKind::Scripted);
     }
     void Reply(const std::string& bytes) { h.line.reply_next(bytes); }
     // A frame the script does not answer.
@@ -53,7 +53,7 @@ TEST_F(Scripted, AddCardFirstReplyMustBeTwentyBytes) {
     for (const auto& c : cases) {
         Harness r;
         r.start_and_scan();
-        r.line.set_port(3, sim::FakeLine::PortKind::Scripted);
+        r.line.set_port(3, doubles::FakeLine::PortKind::Scripted);
         r.line.reply_next(c.first);
         r.line.reply_next(LongReply("anyX"));
         r.form.press(r.form.btnAddCard);
@@ -76,7 +76,7 @@ TEST_F(Scripted, RawCommandAnswerIsPositionsSevenToLMinusFive) {
     for (const auto& c : cases) {
         Harness r;
         r.start_and_scan();
-        r.line.set_port(3, sim::FakeLine::PortKind::Scripted);
+        r.line.set_port(3, doubles::FakeLine::PortKind::Scripted);
         r.line.reply_next(LongReply(c.body));
         r.form.press(r.form.btnCRCmd);
         const size_t length = c.body.size() + 7;
@@ -119,7 +119,7 @@ TEST_F(Scripted, TemplateReadLostPieceRepeatsPrepareAndItsWait) {
 
 TEST_F(Scripted, ScanWithNonDigitIdLeavesTheBarAndShowsTheCharacters) {
     Harness r;
-    r.line.set_port(3, sim::FakeLine::PortKind::Scripted);
+    r.line.set_port(3, doubles::FakeLine::PortKind::Scripted);
     r.store.keys["\\Software\\KELDO\\ReaderConfig"]["ScanCommNo"] = {app::ValueType::Dword, 3, {}};
     r.start();
     r.form.sbID.set_position(42);

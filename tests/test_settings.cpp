@@ -18,7 +18,7 @@
 
 #include "app/catalogue.h"
 #include "app/file_settings_store.h"
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/settings.h"
 #include "tests/scratch_dir.h"
 
@@ -30,6 +30,7 @@ namespace fs = std::filesystem;
 using test::make_unwritable;
 using test::set_immutable;
 using test::TempDir;
+using doubles::MemorySettingsStore;
 
 const std::string kHeaderLine = "Windows Registry Editor Version 5.00\n";
 const std::string kSection = "[HKEY_LOCAL_MACHINE\\Software\\KELDO\\ReaderConfig]\n";

@@ -18,12 +18,26 @@
 #include "link/checksum.h"
 #include "link/exchange.h"
 #include "link/port.h"
-#include "link/virtual_clock.h"
-#include "sim/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
+#include "tests/doubles/fake_line.h"
 #include "sim/reader.h"
 
 namespace torvik::sim {
 namespace {
+
+using doubles::FakeLine;
+
+// Characters of the last reply at 1-based positions, clipped to it.
+std::string Field(const link::Link& link, int first, int count) {
+    const std::string& text = link.last_reply();
+    if (first < 1 || count <= 0 || static_cast<size_t>(first - 1) >= text.size()) return {};
+    return text.substr(static_cast<size_t>(first - 1), static_cast<size_t>(count));
+}
+
+char At(const link::Link& link, int position) {
+    const std::string field = Field(link, position, 1);
+    return field.empty() ? '\0' : field[0];
+}
 
 class NoPump final : public link::EventPump {
   public:
@@ -32,7 +46,7 @@ class NoPump final : public link::EventPump {
 
 // The tool's side of the line, with the reader on COM3.
 struct Bench {
-    link::VirtualClock clock;
+    doubles::VirtualClock clock;
     FakeLine line{clock};
     Reader reader;
     link::Port port{line, clock};
@@ -149,7 +163,7 @@ TEST(SimReader, ShortRepliesAreAcceptedAndLaidOut) {
             EXPECT_EQ(b.link.receive_count(), c.length);
         }
         for (const auto& [position, text] : c.fields) {
-            EXPECT_EQ(b.link.field(position, static_cast<int>(text.size())), text) << position;
+            EXPECT_EQ(Field(b.link, position, static_cast<int>(text.size())), text) << position;
         }
         if (c.effect) {
             EXPECT_TRUE(c.effect(b.reader));
@@ -177,10 +191,10 @@ TEST(SimReader, LongReplies) {
         if (c.length) {
             EXPECT_EQ(length, c.length);
         }
-        EXPECT_EQ(b.link.field(2, static_cast<int>(c.body.size())), c.body);
+        EXPECT_EQ(Field(b.link, 2, static_cast<int>(c.body.size())), c.body);
         // What the raw command test shows: the text after "001", then the EOT.
         if (c.payload.starts_with("001") && c.payload != "001AS") {
-            EXPECT_EQ(b.link.field(7, length - 11), c.payload.substr(3) + '\x04');
+            EXPECT_EQ(Field(b.link, 7, length - 11), c.payload.substr(3) + '\x04');
         }
     }
 }
@@ -208,11 +222,11 @@ TEST(SimReader, LiveReadingReportsWhatWasPresented) {
         b.reader.present({c.kind, c.id, c.key});
         ASSERT_TRUE(b.link.SendShort(c.poll));
         for (const auto& [position, text] : c.fields) {
-            EXPECT_EQ(b.link.field(position, static_cast<int>(text.size())), text);
+            EXPECT_EQ(Field(b.link, position, static_cast<int>(text.size())), text);
         }
         // The key text runs up to the check digits.
         if (c.kind == Identity::Kind::Key) {
-            EXPECT_EQ(b.link.field(8, b.link.receive_count() - 10), c.key);
+            EXPECT_EQ(Field(b.link, 8, b.link.receive_count() - 10), c.key);
         }
         ASSERT_TRUE(b.link.SendShort(c.poll));
         EXPECT_EQ(b.link.receive_count(), 9);  // reported once
@@ -231,8 +245,8 @@ TEST(SimReader, GeneratedReadingsArePacedAndVaried) {
         ASSERT_TRUE(b.link.SendShort("I00F"));
         if (b.link.receive_count() <= 9) continue;
         times.push_back(b.clock.now_us());
-        kinds.insert(b.link.at(7));
-        if (b.link.at(7) == 'C') cards.insert(b.link.field(8, 8));
+        kinds.insert(At(b.link, 7));
+        if (At(b.link, 7) == 'C') cards.insert(Field(b.link, 8, 8));
     }
     EXPECT_GE(times.size(), 9u);
     EXPECT_LE(times.size(), 10u);
@@ -302,7 +316,7 @@ TEST(SimReader, TemplatesRoundTripAndUnwrittenSlotsAreStable) {
         std::string whole;
         for (char piece : {'1', '2', '3'}) {
             if (!bench.link.SendShort("I00P" + finger + piece)) return std::string();
-            whole += bench.link.field(6, 256);
+            whole += Field(bench.link, 6, 256);
         }
         return whole;
     };
@@ -373,7 +387,7 @@ TEST(SimFakeLine, OpensByPortKind) {
         {FakeLine::PortKind::Scripted, true},
     };
     for (const auto& c : cases) {
-        link::VirtualClock clock;
+        doubles::VirtualClock clock;
         FakeLine line(clock);
         Reader reader;
         line.set_port(5, c.kind);

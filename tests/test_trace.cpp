@@ -34,7 +34,7 @@ TEST(Trace, PortsFramesAndReasonsInOrderAppendedUnderAHeader) {
     const fs::path file = dir.dir / "trace.txt";
     {
         Harness h;
-        h.line.set_port(1, sim::FakeLine::PortKind::Silent);
+        h.line.set_port(1, doubles::FakeLine::PortKind::Silent);
         app::WireTrace trace(file.string());
         trace.Attach(h.form);
         h.start();

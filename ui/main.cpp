@@ -31,7 +31,7 @@
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
 #include "link/posix_serial.h"
-#include "ops/operations.h"
+#include "ops/reader_operations.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
 

@@ -22,11 +22,11 @@
 
 #include "app/alsa_beeper.h"
 #include "app/catalogue.h"
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
-#include "link/virtual_clock.h"
-#include "ops/operations.h"
-#include "sim/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
+#include "ops/reader_operations.h"
+#include "tests/doubles/fake_line.h"
 #include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
@@ -45,13 +45,13 @@ struct FitRig {
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
-    torvik::link::VirtualClock clock;
-    torvik::sim::FakeLine line{clock};
+    torvik::doubles::VirtualClock clock;
+    torvik::doubles::FakeLine line{clock};
     torvik::ui::QtEventPump pump;
     torvik::app::SilentBeeper beeper{clock};
     torvik::test::TestCursor cursor;
     torvik::test::TestErrors errors;
-    torvik::app::MemorySettingsStore store;
+    torvik::doubles::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{line, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
 };

@@ -30,12 +30,12 @@
 
 #include "app/alsa_beeper.h"
 #include "app/diagnostics.h"
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
 #include "link/com_map.h"
 #include "link/serial_device.h"
-#include "link/virtual_clock.h"
-#include "ops/operations.h"
+#include "tests/doubles/virtual_clock.h"
+#include "ops/reader_operations.h"
 #include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
@@ -91,13 +91,13 @@ class WindowTest : public ::testing::Test {
         return found;
     }
 
-    torvik::link::VirtualClock clock;
+    torvik::doubles::VirtualClock clock;
     NoPorts serial;
     torvik::ui::QtEventPump pump;
     torvik::app::SilentBeeper beeper{clock};
     torvik::test::TestCursor cursor;
     torvik::test::TestErrors errors;
-    torvik::app::MemorySettingsStore store;
+    torvik::doubles::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
 };
@@ -528,7 +528,7 @@ TEST_F(WindowTest, ScanAccountMenuOnlyWhereAskedAndEmptyBeforeAScan) {
 // a byte lets a millisecond pass on the virtual clock.
 class SilentPorts final : public torvik::link::SerialDevice {
   public:
-    explicit SilentPorts(torvik::link::VirtualClock& clock) : clock_(clock) {}
+    explicit SilentPorts(torvik::doubles::VirtualClock& clock) : clock_(clock) {}
     bool open(int, const std::string&) override { return true; }
     void close() override {}
     void write(const uint8_t*, size_t) override {}
@@ -538,7 +538,7 @@ class SilentPorts final : public torvik::link::SerialDevice {
     }
 
   private:
-    torvik::link::VirtualClock& clock_;
+    torvik::doubles::VirtualClock& clock_;
 };
 
 // The window with the quiet channel installed, over silent ports.
@@ -561,13 +561,13 @@ class QuietChannelTest : public ::testing::Test {
     std::string tip(const char* name) { return window->widget(name)->toolTip().toStdString(); }
 
     torvik::link::ComMap map{"/nonexistent-dev", "/nonexistent-sys", "/nonexistent-proc"};
-    torvik::link::VirtualClock clock;
+    torvik::doubles::VirtualClock clock;
     SilentPorts serial{clock};
     torvik::ui::QtEventPump pump;
     torvik::app::SilentBeeper beeper{clock};
     torvik::test::TestCursor cursor;
     torvik::test::TestErrors errors;
-    torvik::app::MemorySettingsStore store;
+    torvik::doubles::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
 };
@@ -669,7 +669,7 @@ TEST_F(WindowTest, ModelTimersRunAsQtTimersAndTick) {
 
 TEST(Beepers, WithoutADeviceTheToneIsWaitedOut) {
     for (unsigned ms : {0u, 1u, 300u}) {
-        torvik::link::VirtualClock clock;
+        torvik::doubles::VirtualClock clock;
         torvik::app::AlsaBeeper alsa(clock, "torvik-no-such-device");
         alsa.beep(1000, ms);
         EXPECT_EQ(clock.now_ms(), ms);
@@ -677,7 +677,7 @@ TEST(Beepers, WithoutADeviceTheToneIsWaitedOut) {
         alsa.beep(300, ms);  // not retried so soon after the failed open; the wait repeats
         EXPECT_EQ(clock.now_ms(), 2 * ms);
 
-        torvik::link::VirtualClock silent_clock;
+        torvik::doubles::VirtualClock silent_clock;
         torvik::app::SilentBeeper silent(silent_clock);
         silent.beep(1000, ms);
         EXPECT_EQ(silent_clock.now_ms(), ms);

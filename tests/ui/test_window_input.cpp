@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_settings_store.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
-#include "link/virtual_clock.h"
-#include "ops/operations.h"
-#include "sim/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
+#include "ops/reader_operations.h"
+#include "tests/doubles/fake_line.h"
 #include "sim/reader.h"
 #include "tests/harness.h"
 #include "ui/main_window.h"
@@ -44,7 +44,7 @@ const char* const kWaitNames[] = {"100 ms sleep",   "exchange wait", "outcome be
 // The virtual clock with a look at every sleep.
 class WatchedClock final : public torvik::link::Clock {
   public:
-    explicit WatchedClock(torvik::link::VirtualClock& clock) : clock_(clock) {}
+    explicit WatchedClock(torvik::doubles::VirtualClock& clock) : clock_(clock) {}
     uint32_t now_ms() override { return clock_.now_ms(); }
     void sleep_ms(uint32_t ms) override {
         if (on_sleep) on_sleep(ms);
@@ -53,7 +53,7 @@ class WatchedClock final : public torvik::link::Clock {
     std::function<void(uint32_t)> on_sleep;
 
   private:
-    torvik::link::VirtualClock& clock_;
+    torvik::doubles::VirtualClock& clock_;
 };
 
 // Handles the Qt events waiting, after a look.
@@ -68,7 +68,7 @@ class WatchedPump final : public torvik::link::EventPump {
 
 class WatchedBeeper final : public torvik::app::Beeper {
   public:
-    explicit WatchedBeeper(torvik::link::VirtualClock& clock) : clock_(clock) {}
+    explicit WatchedBeeper(torvik::doubles::VirtualClock& clock) : clock_(clock) {}
     void beep(unsigned hz, unsigned ms) override {
         if (on_beep) on_beep(hz, ms);
         clock_.sleep_ms(ms);
@@ -76,7 +76,7 @@ class WatchedBeeper final : public torvik::app::Beeper {
     std::function<void(unsigned, unsigned)> on_beep;
 
   private:
-    torvik::link::VirtualClock& clock_;
+    torvik::doubles::VirtualClock& clock_;
 };
 
 // The window over the simulated reader on COM3, after a scan that found it.
@@ -148,15 +148,15 @@ struct Rig {
         };
     }
 
-    torvik::link::VirtualClock vclock;
+    torvik::doubles::VirtualClock vclock;
     WatchedClock clock{vclock};
-    torvik::sim::FakeLine line{vclock};
+    torvik::doubles::FakeLine line{vclock};
     torvik::sim::Reader reader;
     WatchedPump pump;
     WatchedBeeper beeper{vclock};
     torvik::test::TestCursor cursor;
     torvik::test::TestErrors errors;
-    torvik::app::MemorySettingsStore store;
+    torvik::doubles::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{line, clock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
     int queued = 0;
@@ -231,7 +231,7 @@ TEST(InputWhileBusy, TheLiveReadingsStopPressStillWorks) {
         QTest::mouseClick(b, Qt::LeftButton);
         Rig::settle();
         EXPECT_FALSE(rig.form.state.reading);
-        EXPECT_FALSE(rig.form.reading_loop);
+        EXPECT_FALSE(rig.form.core.reading_loop);
         EXPECT_GE(polls, 3);
     }
 }
@@ -246,13 +246,13 @@ struct ScrollRig {
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
-    torvik::link::VirtualClock vclock;
-    torvik::sim::FakeLine line{vclock};
+    torvik::doubles::VirtualClock vclock;
+    torvik::doubles::FakeLine line{vclock};
     WatchedPump pump;
     WatchedBeeper beeper{vclock};
     torvik::test::TestCursor cursor;
     torvik::test::TestErrors errors;
-    torvik::app::MemorySettingsStore store;
+    torvik::doubles::MemorySettingsStore store;
     TfrmModule form{torvik::app::Services{line, vclock, pump, beeper, cursor, errors, store}};
     std::unique_ptr<MainWindow> window;
 };

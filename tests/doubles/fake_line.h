@@ -11,16 +11,22 @@
 #include <vector>
 
 #include "link/serial_device.h"
-#include "link/virtual_clock.h"
+#include "tests/doubles/virtual_clock.h"
 #include "sim/reader.h"
 
-namespace torvik::sim {
+namespace torvik::doubles {
+
+using sim::LineSettings;
+using sim::Reader;
+using sim::byte_time_us;
+using sim::parse_line_settings;
+
 
 class FakeLine final : public link::SerialDevice {
   public:
     enum class PortKind { Absent, Busy, Silent, Reader, Scripted };
 
-    explicit FakeLine(link::VirtualClock& clock) : clock_(clock) {}
+    explicit FakeLine(doubles::VirtualClock& clock) : clock_(clock) {}
 
     // Port setup. Ports not mentioned are absent.
     void set_port(int port_number, PortKind kind);
@@ -87,7 +93,7 @@ class FakeLine final : public link::SerialDevice {
     void insert(uint8_t byte, uint64_t at_us);
     void record_frame(uint64_t now_us);
 
-    link::VirtualClock& clock_;
+    doubles::VirtualClock& clock_;
     std::map<int, PortSlot> ports_;
     int open_port_ = 0;
     std::string open_settings_;  // settings string of the open port
@@ -98,4 +104,4 @@ class FakeLine final : public link::SerialDevice {
     std::string last_failure_;
 };
 
-}  // namespace torvik::sim
+}  // namespace torvik::doubles

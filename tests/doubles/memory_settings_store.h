@@ -16,7 +16,13 @@
 
 #include "app/settings_store.h"
 
-namespace torvik::app {
+namespace torvik::doubles {
+
+using app::SettingsKey;
+using app::SettingsStore;
+using app::StoredValue;
+using app::ValueType;
+
 
 class MemorySettingsStore final : public SettingsStore {
   public:
@@ -116,4 +122,4 @@ class MemorySettingsStore final : public SettingsStore {
     };
 };
 
-}  // namespace torvik::app
+}  // namespace torvik::doubles

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "sim/fake_line.h"
+#include "tests/doubles/fake_line.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace torvik::sim {
+namespace torvik::doubles {
 
 namespace {
 constexpr uint8_t kSOH = 0x01, kSTX = 0x02, kTAB = 0x09, kCR = 0x0D;
@@ -167,4 +167,4 @@ void FakeLine::deliver_paced(const std::string& bytes, uint64_t start_us, double
     }
 }
 
-}  // namespace torvik::sim
+}  // namespace torvik::doubles

@@ -7,9 +7,9 @@
 
 #include "link/clock.h"
 
-namespace torvik::link {
+namespace torvik::doubles {
 
-class VirtualClock final : public Clock {
+class VirtualClock final : public link::Clock {
   public:
     explicit VirtualClock(uint32_t start_ms = 0) : start_ms_(start_ms) {}
     uint32_t now_ms() override { return start_ms_ + static_cast<uint32_t>(us_ / 1000); }
@@ -26,4 +26,4 @@ class VirtualClock final : public Clock {
     uint64_t us_ = 0;
 };
 
-}  // namespace torvik::link
+}  // namespace torvik::doubles
