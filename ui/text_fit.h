@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: MIT
-// Text between the window model and the widgets (how the model's bytes are
-// shown and typed), and where the window is placed on the screen.
+// Text between the window model and the widgets: how the model's texts are
+// shown and typed (every conversion between the model's text and Qt's is
+// here), how a caption's mnemonic markers are drawn, and the font size at
+// which a text fits its control. Also where the window is placed on the
+// screen.
 #pragma once
-#include <QFont>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QValidator>
 #include <string>
+
+class QWidget;
 
 namespace torvik::ui {
 
@@ -25,6 +29,9 @@ QString DisplayText(const std::string& text);
 std::string WireBytes(const QString& text);
 // Edit text as bytes, one per character.
 QString EditText(const std::string& bytes);
+// A text of the quiet channel (hints, the scan account and its menu entry),
+// which the model holds as UTF-8 in every language.
+QString QuietText(const std::string& utf8);
 
 // Refuses, as they are typed or pasted, characters that have no one-byte
 // Latin-1 code.
@@ -36,6 +43,20 @@ class Latin1Validator final : public QValidator {
 
 // The caption with its "&" mnemonic markers taken out ("&&" is one "&").
 QString PlainCaption(const QString& caption);
+
+// A caption with "&" mnemonic markers as rich text for a label: the marker
+// is dropped and the character after it underlined, "&&" is a plain "&",
+// everything else is escaped and blanks are kept as typed.
+QString MnemonicRichText(const QString& caption);
+
+// The smallest pixel size a text is shrunk to so that it fits its control.
+inline constexpr int kLegibleFloorPx = 10;
+
+// Shrinks the font of a widget until its text fits (down to
+// kLegibleFloorPx); the layout's size when it fits at that. Lists fit their
+// longest item, buttons their caption beside the image (large buttons may
+// wrap it within their height), labels their text on one line.
+void FitText(QWidget* widget, int layout_px);
 
 // Where the window's frame goes: centred within the available area of the
 // screen; when it is larger than the area in a direction, its top-left corner
