@@ -61,58 +61,63 @@ QFont LayoutFont(int pixel_size, bool bold, int language) {
     return f;
 }
 
-QIcon AppIcon() {
-    // A wall reader with a card held in front of it.
-    QPixmap pm(64, 64);
+namespace {
+
+// A transparent image of `size` pixels at a device pixel ratio, painted
+// antialiased by `draw`.
+template <class Draw>
+QPixmap painted(QSize size, int ratio, Draw draw) {
+    QPixmap pm(size * ratio);
+    pm.setDevicePixelRatio(ratio);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(40, 40, 48), 2));
-    p.setBrush(QColor(70, 74, 88));
-    p.drawRoundedRect(QRectF(14, 4, 30, 54), 6, 6);
-    p.setBrush(QColor(20, 20, 24));
-    p.drawRoundedRect(QRectF(19, 10, 20, 12), 2, 2);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 200, 60));
-    p.drawEllipse(QPointF(29, 50), 3, 3);
-    p.setPen(QPen(QColor(20, 60, 120), 2));
-    p.setBrush(QColor(120, 180, 240));
-    p.drawRoundedRect(QRectF(30, 26, 30, 20), 3, 3);
-    p.setPen(QPen(QColor(255, 255, 255), 2));
-    p.drawLine(QPointF(35, 32), QPointF(52, 32));
-    p.drawLine(QPointF(35, 38), QPointF(46, 38));
+    draw(p);
     p.end();
-    return QIcon(pm);
+    return pm;
+}
+
+}  // namespace
+
+QIcon AppIcon() {
+    // A wall reader with a card held in front of it.
+    return QIcon(painted(QSize(64, 64), 1, [](QPainter& p) {
+        p.setPen(QPen(QColor(40, 40, 48), 2));
+        p.setBrush(QColor(70, 74, 88));
+        p.drawRoundedRect(QRectF(14, 4, 30, 54), 6, 6);
+        p.setBrush(QColor(20, 20, 24));
+        p.drawRoundedRect(QRectF(19, 10, 20, 12), 2, 2);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 200, 60));
+        p.drawEllipse(QPointF(29, 50), 3, 3);
+        p.setPen(QPen(QColor(20, 60, 120), 2));
+        p.setBrush(QColor(120, 180, 240));
+        p.drawRoundedRect(QRectF(30, 26, 30, 20), 3, 3);
+        p.setPen(QPen(QColor(255, 255, 255), 2));
+        p.drawLine(QPointF(35, 32), QPointF(52, 32));
+        p.drawLine(QPointF(35, 38), QPointF(46, 38));
+    }));
 }
 
 QIcon MagnifierIcon() {
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(60, 60, 60), 3, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(10.5, 10.5), QPointF(14.5, 14.5));
-    p.setPen(QPen(QColor(40, 40, 40), 1.6));
-    p.setBrush(QColor(200, 230, 255));
-    p.drawEllipse(QPointF(6.5, 6.5), 4.8, 4.8);
-    p.end();
-    return QIcon(pm);
+    return QIcon(painted(QSize(16, 16), 1, [](QPainter& p) {
+        p.setPen(QPen(QColor(60, 60, 60), 3, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(10.5, 10.5), QPointF(14.5, 14.5));
+        p.setPen(QPen(QColor(40, 40, 40), 1.6));
+        p.setBrush(QColor(200, 230, 255));
+        p.drawEllipse(QPointF(6.5, 6.5), 4.8, 4.8);
+    }));
 }
 
 QIcon CloseIcon() {
     // A dark cross, drawn rather than taken from the style's image files.
     QIcon icon;
     for (int scale : {1, 2}) {
-        QPixmap pm(16 * scale, 16 * scale);
-        pm.setDevicePixelRatio(scale);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(QColor(200, 30, 30), 2.2, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(4, 4), QPointF(12, 12));
-        p.drawLine(QPointF(12, 4), QPointF(4, 12));
-        p.end();
-        icon.addPixmap(pm);
+        icon.addPixmap(painted(QSize(16, 16), scale, [](QPainter& p) {
+            p.setPen(QPen(QColor(200, 30, 30), 2.2, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(4, 4), QPointF(12, 12));
+            p.drawLine(QPointF(12, 4), QPointF(4, 12));
+        }));
     }
     return icon;
 }
