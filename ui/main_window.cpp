@@ -475,12 +475,12 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
     // The context-menu key (and Shift+F10) on a control without a menu of
     // its own: the scan account's menu, below its panel. A right click
     // beside the controls opens nothing.
-    QWidget* msg = scan_account_widget_;
-    if (event->reason() != QContextMenuEvent::Keyboard || msg == nullptr || !msg->isVisible()) {
+    QWidget* panel = scan_account_widget_;
+    if (event->reason() != QContextMenuEvent::Keyboard || panel == nullptr || !panel->isVisible()) {
         event->ignore();
         return;
     }
-    open_scan_account_menu(msg->mapToGlobal(QPoint(0, msg->height())));
+    open_scan_account_menu(panel->mapToGlobal(QPoint(0, panel->height())));
     event->accept();
 }
 
