@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "ui/language_images.h"
-
+// The coverage of the language buttons' images, drawn beforehand (LanguageIcon).
 #include <QImage>
 #include <QPixmap>
+
+#include "ui/fonts_icons.h"
 
 namespace torvik::ui {
 

@@ -32,6 +32,7 @@
 #include "link/exit_cleanup.h"
 #include "link/posix_serial.h"
 #include "ops/reader_operations.h"
+#include "ui/fonts_icons.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
 

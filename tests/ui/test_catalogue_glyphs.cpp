@@ -8,7 +8,7 @@
 #include <QString>
 
 #include "app/catalogue.h"
-#include "ui/main_window.h"
+#include "ui/fonts_icons.h"
 
 namespace {
 

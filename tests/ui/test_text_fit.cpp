@@ -31,6 +31,7 @@
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
 #include "ui/text_fit.h"
+#include "ui/widgets.h"
 
 namespace {
 

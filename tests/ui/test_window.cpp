@@ -37,8 +37,11 @@
 #include "tests/doubles/virtual_clock.h"
 #include "ops/reader_operations.h"
 #include "tests/harness.h"
+#include "ui/fonts_icons.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
+#include "ui/text_fit.h"
+#include "ui/widgets.h"
 
 namespace {
 

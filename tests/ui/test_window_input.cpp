@@ -28,6 +28,7 @@
 #include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
+#include "app/text.h"
 #include "ui/text_fit.h"
 
 namespace {
@@ -309,26 +310,24 @@ TEST(ScrollBars, KeysAndMouseMoveEveryBarTheUsualWay) {
 // ---- bytes on the wire ----
 
 TEST(WireText, ReceivedBytesShowAsLatin1AndTypedTextGoesOutOneBytePerCharacter) {
+    // The model holds characters; the window shows them as they are, in
+    // any language, and gives typed text back as it was typed.
     struct Case {
         std::string model;
         QString shown;
     };
     const Case cases[] = {
-        {"S/N : 12\xE9\xFF"
-         "5678",
+        {torvik::app::TextOfBytes("S/N : 12\xE9\xFF"
+                                  "5678"),
          QString::fromUtf8("S/N : 12éÿ5678")},
-        {"\xB5", QString::fromUtf8("µ")},
-        {"\xC3\xA9", QString::fromUtf8("Ã©")},  // bytes, not UTF-8
-        // A catalogue text keeps its characters, the reader's bytes follow.
-        {std::string("序号 : ") + "\xE9", QString::fromUtf8("序号 : é")},
+        {torvik::app::TextOfBytes("\xC3\xA9"), QString::fromUtf8("Ã©")},  // two bytes
+        {std::string("序号 : ") + torvik::app::TextOfBytes("\xE9"), QString::fromUtf8("序号 : é")},
         {"", QString()},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(torvik::ui::DisplayText(c.model), c.shown) << c.model;
+        EXPECT_EQ(torvik::ui::ModelText(c.shown), c.model);
     }
-    EXPECT_EQ(torvik::ui::WireBytes(QString::fromUtf8("é×ÿA")),
-              "\xE9\xD7\xFF"
-              "A");
 
     ScrollRig rig;
     auto* cmd = rig.window->widget_as<QLineEdit>("edCRCmd");
@@ -340,10 +339,10 @@ TEST(WireText, ReceivedBytesShowAsLatin1AndTypedTextGoesOutOneBytePerCharacter) 
         QApplication::sendEvent(cmd, &press);
     }
     EXPECT_EQ(cmd->text(), QString::fromUtf8("éA"));  // Ω and € have no byte
-    EXPECT_EQ(rig.form.edCRCmd.text(),
+    EXPECT_EQ(torvik::app::BytesOfText(rig.form.edCRCmd.text()),
               "\xE9"
               "A");
-    rig.form.edCRRev.set_text("OK\xF6");
+    rig.form.edCRRev.set_text(torvik::app::TextOfBytes("OK\xF6"));
     EXPECT_EQ(rig.window->widget_as<QLineEdit>("edCRRev")->text(), QString::fromUtf8("OKö"));
 }
 

@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+// The window layout: one row per control with its place in its parent, its
+// visual style, the shape or image it draws, and what the window does for it
+// beyond mirroring the model (the default button, a tooltip with its whole
+// text, the scan account's menu). The binding renders the window from these
+// rows and reads nothing else about a control's looks from its name.
+#pragma once
+#include <QPalette>
+#include <span>
+#include <string_view>
+
+namespace torvik::ui {
+
+// Client area of the window at 96 dpi.
+inline constexpr int kClientWidth = 621;
+inline constexpr int kClientHeight = 579;
+
+// The visual styles of the layout.
+enum class Look {
+    Default,        // the window's font and colours
+    Value,          // a value shown: yellow on the selection colour
+    Status,         // the status line: white on the active caption colour, bevelled
+    FieldLabel,     // a caption beside a value: small, regular, right-aligned
+    Large,          // a large button: large bold caption that may wrap
+    Maker,          // the maker line: small white text on purple
+    LanguageText,   // the language button with a caption: small red text
+    LanguageImage,  // a language button drawn as an image
+    SmallEdit,      // an edit with a small font
+};
+
+// The outline a shape control is drawn with.
+enum class Shape { None, Ellipse, RoundRect };
+
+// The image drawn on a button.
+enum class Icon { None, Magnifier, Close, Simplified, Traditional };
+
+// What the window does for a control beyond mirroring it; flags.
+enum class Behaviour : unsigned {
+    None = 0,
+    // Drawn as the default button, pressed by Enter where the focus is on no
+    // other button, and given the focus when the window is first shown.
+    DefaultButton = 1u << 0,
+    // Its text may be shrunk to fit: the tooltip holds the whole of it,
+    // followed by the control's hint.
+    WholeTextTooltip = 1u << 1,
+    // Carries the scan account as its hint: its context menu (and the
+    // context-menu key anywhere in the window) offers to copy it.
+    ScanAccountMenu = 1u << 2,
+};
+
+constexpr Behaviour operator|(Behaviour a, Behaviour b) {
+    return static_cast<Behaviour>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+constexpr bool Has(Behaviour set, Behaviour flag) {
+    return (static_cast<unsigned>(set) & static_cast<unsigned>(flag)) != 0;
+}
+
+struct Place {
+    int x, y, width, height;
+};
+
+struct LayoutRow {
+    std::string_view name;    // the model control's name
+    std::string_view parent;  // the control it stands in; empty for the window
+    Place place;              // relative to the parent's client area
+    Look look = Look::Default;
+    Shape shape = Shape::None;
+    Icon icon = Icon::None;
+    Behaviour behaviour = Behaviour::None;
+};
+
+// Every row, in no particular order.
+std::span<const LayoutRow> LayoutTable();
+// The row of a control; nullptr for a control without a place (the window
+// itself, the timers).
+const LayoutRow* LayoutRowOf(std::string_view name);
+
+// The window's font, which most controls inherit.
+inline constexpr int kWindowFontPx = 16;
+
+// The font of a look.
+struct LookFont {
+    int pixel_size;
+    bool bold;
+};
+LookFont FontOf(Look look);
+
+// Sets the colours of a look in a palette; false for a look that keeps the
+// window's colours.
+bool SetLookColours(Look look, QPalette& palette);
+
+}  // namespace torvik::ui
