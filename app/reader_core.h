@@ -6,7 +6,7 @@
 //   2. refusal ("Start Scan Reader!", red, low beep) while no reader was found;
 //   3. an optional status label;
 //   4. the port opened with the link settings (failure outcome if it won't);
-//   5. usually two tries of: 100 ms, presence check "I00B" (a valid reply of
+//   5. usually two tries of: 100 ms, presence check (a valid reply of
 //      exactly 16 bytes), 100 ms, the operation's command;
 //   6. the port closed;
 //   7. the outcome: yellow, the success text, 1000 Hz; or red, the failure
@@ -79,7 +79,7 @@ class ReaderCore {
     // A result with the link settings in force.
     Result MakeResult(Outcome outcome, Message text) const;
 
-    // "I00B" with a valid reply of exactly 16 bytes.
+    // The presence query with a valid reply of exactly 16 bytes.
     std::optional<link::Presence> PresenceCheck();
     // The usual try: wait 100 ms, presence check, wait 100 ms, the command
     // (built from the presence reply when it needs the serial number).

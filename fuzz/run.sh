@@ -17,16 +17,19 @@ CXXFLAGS=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fno-sanitize-recover=all -I
 SAN=address,undefined
 
 # Sources each target links besides its own file.
-LINK_SRC="link/exchange.cpp link/port.cpp link/checksum.cpp"
-SIM_SRC="sim/fake_line.cpp sim/reader.cpp"
+LINK_SRC="link/exchange.cpp link/frame_codec.cpp link/protocol.cpp link/port.cpp link/checksum.cpp"
+SIM_SRC="sim/reader.cpp tests/doubles/fake_line.cpp"
+APP_SRC="app/window_model.cpp app/control.cpp app/catalogue.cpp app/message.cpp app/reader_core.cpp
+         app/settings.cpp app/text.cpp"
 declare -A NEEDS=(
   [fuzz_short_frame]="$LINK_SRC $SIM_SRC"
   [fuzz_long_frame]="$LINK_SRC $SIM_SRC"
+  [fuzz_protocol_decoders]="link/protocol.cpp link/checksum.cpp"
   [fuzz_settings_store]="app/file_settings_store.cpp app/settings.cpp link/file_io.cpp"
-  [fuzz_reply_fields]="$LINK_SRC $SIM_SRC app/window_model.cpp app/control.cpp app/catalogue.cpp
-                       app/settings.cpp $(cd "$ROOT" && echo ops/*.cpp) tests/harness.cpp"
+  [fuzz_reply_fields]="$LINK_SRC $SIM_SRC $APP_SRC $(cd "$ROOT" && echo ops/*.cpp) tests/harness.cpp"
 )
-ALL_TARGETS=(fuzz_short_frame fuzz_long_frame fuzz_settings_store fuzz_reply_fields)
+ALL_TARGETS=(fuzz_short_frame fuzz_long_frame fuzz_protocol_decoders fuzz_settings_store
+             fuzz_reply_fields)
 if (( $# > 0 )); then TARGETS=("$@"); else TARGETS=("${ALL_TARGETS[@]}"); fi
 
 mkdir -p "$OUT/obj" "$OUT/artifacts" "$OUT/logs"

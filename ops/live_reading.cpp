@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The two live readings: the plain ID reading (poll "I00F") and the encoded
-// ID reading (poll "I00I", acknowledgement "I00J"). Each keeps the port
+// The two live readings: the plain ID reading (plain poll) and the encoded
+// ID reading (encoded poll, then its acknowledgement). Each keeps the port
 // open, leaves the window enabled and polls about ten times a second until
 // it is asked to stop (the second press of its button, handled nested inside
 // the loop's own event processing) or a poll gets no valid reply.

@@ -144,7 +144,7 @@ app::ScanResult ReaderOperations::Scan(bool sweep) {
                 view.SetBusy(false);
                 view.ShowIndicator(app::Indicator::kFound);
             }
-            // A failed "I00A" after a good "I00V" is not retried.
+            // A failed output-mode query after a good version query is not retried.
             break;
         }
         c_.port.ClosePort();

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "link/checksum.h"
+#include "link/protocol.h"
 
 namespace torvik::sim {
 
@@ -239,15 +240,16 @@ std::string Reader::on_long(std::string_view payload, uint64_t now_us) {
     const bool drop = take_drop();
     if (refused(payload)) return {};
     std::string body;
-    if (payload == "001AS") {
+    const std::string_view prefix = link::kLongCommandPrefix;
+    if (payload == link::AddCardCommand()) {
         ++cards_added;
         char count[8];
         std::snprintf(count, sizeof count, "%06d", cards_added % 1000000);
-        body = std::string("001OKAS") + count;
-    } else if (payload.starts_with("001")) {
-        body = "001OK" + std::string(payload.substr(3));
+        body = std::string(prefix) + "OK" + std::string(link::kAddCardText) + count;
+    } else if (payload.starts_with(prefix)) {
+        body = std::string(prefix) + "OK" + std::string(payload.substr(prefix.size()));
     } else {
-        body = "001ER" + std::string(payload);
+        body = std::string(prefix) + "ER" + std::string(payload);
     }
     // Echoed text must not close or restart the reply frame.
     for (char& c : body) {
@@ -277,53 +279,58 @@ std::optional<Identity> Reader::next_identity(uint64_t now_us) {
 }
 
 std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t now_us) {
-    if (payload.size() < 4 || !payload.starts_with("I00")) return std::nullopt;
-    const char command = payload[3];
-    const std::string_view args = payload.substr(4);
+    using link::Command;
+    using link::StandAloneSelector;
+    const size_t prefix = link::kShortCommandPrefix.size();
+    if (payload.size() <= prefix || !payload.starts_with(link::kShortCommandPrefix))
+        return std::nullopt;
+    const auto command = static_cast<Command>(payload[prefix]);
+    const char letter = payload[prefix];
+    const std::string_view args = payload.substr(prefix + 1);
 
     switch (command) {
-        case 'B': {
+        case Command::kPresence: {
             if (!args.empty()) return std::nullopt;
             std::string body = head('0', ' ') + serial;
             body.resize(static_cast<size_t>(std::max(faults.presence_length - 4, 0)), ' ');
             return body;
         }
-        case 'V':
+        case Command::kVersion:
             if (!args.empty()) return std::nullopt;
-            return head('0', 'V') + version;
-        case 'A': {
-            // "I00A" asks; "I00A" + three index digits (interface, Wiegand
-            // format, RS-485 format, each 0 to 2) sets.
+            return head('0', letter) + version;
+        case Command::kOutputMode: {
+            // Without arguments it asks; with three index digits (interface,
+            // Wiegand format, RS-485 format, each 0 to 2) it sets.
             if (!args.empty()) {
                 if (!digits_in_range(args, 3, '2')) return std::nullopt;
                 mode = args[0] - '0';
                 wiegand = args[1] - '0';
                 rs485 = args[2] - '0';
             }
-            std::string body = head('0', 'A');
+            std::string body = head('0', letter);
             for (int value : {mode, wiegand, rs485}) body.push_back(static_cast<char>('0' + value));
             return body;
         }
-        case 'C':
+        case Command::kSetId:
             // Only the reader whose serial number is addressed takes the ID.
             if (args.size() != 10 || args.substr(0, 8) != serial || !all_digits(args.substr(8))) {
                 return std::nullopt;
             }
             id = to_int(args.substr(8));
-            return head('0', 'C');
-        case 'E': {
+            return head('0', letter);
+        case Command::kSetBaud: {
             const auto next = line_for_baud_code(args);
             if (!next) return std::nullopt;
             pending_line_ = *next;
-            return head('0', 'E');
+            return head('0', letter);
         }
-        case 'S':
+        case Command::kCardType:
             if (!digits_in_range(args, 1, '2')) return std::nullopt;
             card_type = args[0] - '0';
-            return head('0', 'S');
-        case 'F': {
+            return head('0', letter);
+        case Command::kPlainPoll: {
             if (!args.empty()) return std::nullopt;
-            std::string body = head('0', 'F') + di;
+            std::string body = head('0', letter) + di;
             if (const auto read = next_identity(now_us)) {
                 switch (read->kind) {
                     case Identity::Kind::Key:
@@ -339,9 +346,9 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             }
             return body;
         }
-        case 'I': {
+        case Command::kEncodedPoll: {
             if (!args.empty()) return std::nullopt;
-            std::string body = head('0', 'I') + di;
+            std::string body = head('0', letter) + di;
             // A key entry has no encoded form: it is taken and not reported.
             const auto read = next_identity(now_us);
             if (read && read->kind != Identity::Kind::Key) {
@@ -354,10 +361,10 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             }
             return body;
         }
-        case 'J':
+        case Command::kEncodedAck:
             if (!args.empty()) return std::nullopt;
-            return head('0', 'J');
-        case 'K':
+            return head('0', letter);
+        case Command::kFacility:
             if (args.size() == 5 && all_digits(args)) {
                 facility = std::string(args);
             } else if (args.size() == 16 && std::all_of(args.begin(), args.end(), is_hex)) {
@@ -367,30 +374,30 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
             } else {
                 return std::nullopt;
             }
-            return head('0', 'K');
-        case 'M':
-        case 'N': {
+            return head('0', letter);
+        case Command::kEnrol:
+        case Command::kDelete: {
             if (args.size() != 6 || !all_digits(args)) return std::nullopt;
             const int finger = to_int(args);
             if (finger > kLastFinger) return std::nullopt;
-            if (command == 'M') {
+            if (command == Command::kEnrol) {
                 enrolled[finger] = true;
             } else {
                 enrolled.erase(finger);
                 templates.erase(finger);
             }
-            return head('0', command);
+            return head('0', letter);
         }
-        case 'P': {
+        case Command::kTemplate: {
             if (args.size() < 7 || !all_digits(args.substr(0, 6))) return std::nullopt;
             const int finger = to_int(args.substr(0, 6));
             if (finger > kLastFinger) return std::nullopt;
             const char digit = args[6];
             const std::string_view text = args.substr(7);
-            if (digit == '0' && text.empty()) return head('0', 'P');  // prepare
+            if (digit == '0' && text.empty()) return head('0', letter);  // prepare
             if (digit < '1' || digit > '3') return std::nullopt;
             const int piece = digit - '0';
-            if (text.empty()) return head('0', 'P') + piece_for(finger, piece);
+            if (text.empty()) return head('0', letter) + piece_for(finger, piece);
             // A piece is stored only whole.
             if (text.size() != kPieceLength) return std::nullopt;
             auto found = templates.find(finger);
@@ -402,36 +409,36 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
                             .first;
             }
             found->second[static_cast<size_t>(piece - 1)] = std::string(text);
-            return head('0', 'P');
+            return head('0', letter);
         }
-        case 'R': {
+        case Command::kStandAlone: {
             if (args.empty()) return std::nullopt;
-            const char selector = args[0];
+            const auto selector = static_cast<StandAloneSelector>(args[0]);
             const std::string_view value = args.substr(1);
             switch (selector) {
-                case '0':
+                case StandAloneSelector::kMode:
                     if (value != "0" && value != "1") return std::nullopt;
                     standalone = value == "1";
-                    return head('0', 'R');
-                case '1':
-                case '2':
+                    return head('0', letter);
+                case StandAloneSelector::kDoorTime:
+                case StandAloneSelector::kAlarmTime:
                     // Times of up to four digits; the tool sends them unpadded.
                     if (!all_digits(value) || value.size() > 4) return std::nullopt;
-                    (selector == '1' ? door_time : alarm_time) = std::string(value);
-                    return head('0', 'R');
-                case '3':
-                case '4':
-                case '5':
+                    (selector == StandAloneSelector::kDoorTime ? door_time : alarm_time) = std::string(value);
+                    return head('0', letter);
+                case StandAloneSelector::kMasterCard:
+                case StandAloneSelector::kDuressCard:
+                case StandAloneSelector::kClearCard:
                     if (!value.empty()) return std::nullopt;
-                    return head('0', 'R');
-                case '6':
+                    return head('0', letter);
+                case StandAloneSelector::kReset:
                     if (!value.empty()) return std::nullopt;
                     // Takes the settings in and restarts; deaf meanwhile.
                     silent_until_us_ =
                         silence_after_reset_ms == std::numeric_limits<uint32_t>::max()
                             ? std::numeric_limits<uint64_t>::max()
                             : now_us + uint64_t{silence_after_reset_ms} * 1000;
-                    return head('0', 'R');
+                    return head('0', letter);
                 default:
                     return std::nullopt;
             }

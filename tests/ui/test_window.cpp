@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
@@ -29,7 +30,9 @@
 #include <string>
 
 #include "app/alsa_beeper.h"
+#include "app/catalogue.h"
 #include "app/diagnostics.h"
+#include "app/text.h"
 #include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
 #include "link/com_map.h"
@@ -376,6 +379,30 @@ TEST_F(WindowTest, ModelChangesShowInTheWidgets) {
     form.sbFacility.set_position(65535);
     EXPECT_EQ(w<QScrollBar>("sbFacility")->value(), 65535);
     EXPECT_TRUE(w<QLabel>("pnFacility")->text().contains("65535"));
+}
+
+TEST_F(WindowTest, ComposedStatusTextsShowAsTheCatalogueHasThem) {
+    // Two catalogue rows around a literal, and a reader reply's bytes after
+    // a catalogue row: each piece shows as its own characters in every
+    // language.
+    for (int language = 0; language < torvik::app::kLanguages; ++language) {
+        form.SwitchLanguage(language);
+        form.state.reader_found = true;
+        form.state.link.port = 1;  // no port opens on this machine
+        for (const char* button : {"btnReadCard", "btnEncode"}) {
+            form.press(*form.find(button));
+            const std::string expected = torvik::app::catalogue_text(26, language) + " : 1 " +
+                                         torvik::app::catalogue_text(27, language);
+            EXPECT_EQ(torvik::ui::PlainCaption(
+                          QTextDocumentFragment::fromHtml(w<QLabel>("pnMsg")->text()).toPlainText()),
+                      QString::fromUtf8(expected))
+                << button << ", language " << language;
+        }
+        form.pnSerial.set_caption(torvik::app::catalogue_text(29, language) + " : " +
+                                  torvik::app::TextOfBytes("12\xE9\xFF" "5678"));
+        EXPECT_EQ(w<QLabel>("pnSerial")->text(),
+                  QString::fromUtf8(torvik::app::catalogue_text(29, language) + " : 12éÿ5678"));
+    }
 }
 
 TEST_F(WindowTest, UserInputReachesTheModel) {
