@@ -187,7 +187,8 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
                    outcome;
             if (first.opened && !first.answered && first.reply == ReplyCause::kGarbled &&
                 !first.first_bytes.empty()) {
-                line += " (" + T(kFirstBytes, lang) + ": " + link::HexPairs(first.first_bytes) + ")";
+                line +=
+                    " (" + T(kFirstBytes, lang) + ": " + link::HexPairs(first.first_bytes) + ")";
             }
             i = j;
         }
@@ -269,7 +270,7 @@ void InstallDiagnostics(TfrmModule& form, const link::ComMap& map,
         form.cmbBaudRate.set_hint(DescribeLink(form.state.link.port, map, form.state.language));
     };
     form.core.on_scan_finished = [&form, last, show, trace_line = std::move(trace_line)](
-                                const std::vector<PortAttempt>& record) {
+                                     const std::vector<PortAttempt>& record) {
         last->done = true;
         last->record = record;
         last->locked = form.chkLock.checked();

@@ -46,8 +46,8 @@ constexpr unsigned kHighBeepHz = 1000, kLowBeepHz = 300, kOutcomeBeepMs = 300;
 
 // One reader operation, stated by what differs from the common pattern.
 struct Operation {
-    bool busy_blinker = false;             // busy mode instead of only disabling the window
-    bool pump_at_start = false;            // handle pending events once after disabling
+    bool busy_blinker = false;              // busy mode instead of only disabling the window
+    bool pump_at_start = false;             // handle pending events once after disabling
     std::function<Message()> status_label;  // shown before the port opens; none if empty
     int success_row = 0;
     int failure_row = 0;

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/diagnostics.h"
 #include "app/file_settings_store.h"
 #include "link/exit_cleanup.h"
 #include "link/protocol.h"
@@ -245,7 +246,8 @@ Launch::Launch(const StartOptions& options, link::ComMap& map,
 std::string FormatFrameLine(long long ms, char direction, std::string_view bytes) {
     const std::string hex = link::HexPairs(bytes);
     std::string text;
-    for (unsigned char c : bytes) text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
+    for (unsigned char c : bytes)
+        text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
     char head[32];
     std::snprintf(head, sizeof head, "%9lld ms %c ", ms, direction);
     return head + hex + "  |" + text + "|";
@@ -320,6 +322,49 @@ void WireTrace::Attach(TfrmModule& form, const link::ComMap* map) {
 void WireTrace::Line(const std::string& text) {
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
+}
+
+// ---- the start-up both programs share ----
+
+namespace {
+
+std::unique_ptr<WireTrace> OpenTrace(const StartOptions& options) {
+    if (!options.trace) return nullptr;
+    return std::make_unique<WireTrace>(options.trace_file);
+}
+
+std::unique_ptr<Beeper> MakeBeeper(const FrontEnd& front) {
+    if (front.sound) return std::make_unique<AlsaBeeper>(front.clock);
+    return std::make_unique<SilentBeeper>(front.clock);
+}
+
+}  // namespace
+
+Assembly::Assembly(const StartOptions& options, link::ComMap& map, FrontEnd front,
+                   const std::function<void(TfrmModule&)>& attach_reader,
+                   const std::vector<std::string>& simulator_args)
+    : map_(map),
+      launch_(options, map, simulator_args),
+      trace_(OpenTrace(options)),
+      serial_(map),
+      beeper_(MakeBeeper(front)),
+      store_(launch_.settings_path()),
+      form_(Services{serial_, front.clock, front.pump, *beeper_, front.cursor, front.errors,
+                     store_}) {
+    attach_reader(form_);
+    if (trace_) trace_->Attach(form_, &map_);
+}
+
+void Assembly::Create(std::function<void(const std::string&)> account) {
+    form_.FormCreate();
+    WireTrace* trace = trace_.get();
+    InstallDiagnostics(form_, map_, [trace, account = std::move(account)](const std::string& text) {
+        if (trace != nullptr) {
+            trace->Line(text);
+        } else if (account) {
+            account(text);
+        }
+    });
 }
 
 }  // namespace torvik::app

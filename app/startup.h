@@ -12,8 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "app/alsa_beeper.h"
+#include "app/file_settings_store.h"
 #include "app/window_model.h"
 #include "link/com_map.h"
+#include "link/posix_serial.h"
 
 namespace torvik::app {
 
@@ -143,5 +146,50 @@ std::string FormatFrameLine(long long ms, char direction, std::string_view bytes
 //   "     1230 ms close COM3"
 std::string FormatPortLine(long long ms, const link::PortEvent& event, const std::string& device,
                            const std::string& by_id, const std::string& failure);
+
+// What a front end brings to the start-up: its clock, how it handles window
+// events, its cursor and error box, and whether the outcome beeps sound.
+struct FrontEnd {
+    link::Clock& clock;
+    link::EventPump& pump;
+    BusyCursor& cursor;
+    ErrorBox& errors;
+    bool sound = true;  // false: beeps are silent but take their time
+};
+
+// The start-up both programs share, in this order: the shared options
+// prepared (the simulated reader started, the throw-away settings), the
+// wire trace opened, the serial device, the beeper and the settings store
+// made, the window model built and given its reader, the trace attached.
+// Create() then runs the window's creation and installs the technician's
+// quiet channel. A third front end builds one of these too.
+class Assembly {
+  public:
+    // `attach_reader` gives the model its reader (the operations layer's
+    // BindOperations). Throws std::runtime_error with a text for the
+    // technician when the simulated reader, the trace file or the
+    // temporary directory cannot be had.
+    Assembly(const StartOptions& options, link::ComMap& map, FrontEnd front,
+             const std::function<void(TfrmModule&)>& attach_reader,
+             const std::vector<std::string>& simulator_args);
+    Assembly(const Assembly&) = delete;
+    Assembly& operator=(const Assembly&) = delete;
+
+    TfrmModule& form() { return form_; }
+    WireTrace* trace() { return trace_.get(); }
+
+    // FormCreate, then the quiet channel: each scan's account goes to the
+    // trace when there is one, else to `account` (when given).
+    void Create(std::function<void(const std::string&)> account = {});
+
+  private:
+    link::ComMap& map_;
+    Launch launch_;
+    std::unique_ptr<WireTrace> trace_;
+    link::PosixSerialDevice serial_;
+    std::unique_ptr<Beeper> beeper_;
+    FileSettingsStore store_;
+    TfrmModule form_;
+};
 
 }  // namespace torvik::app

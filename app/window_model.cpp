@@ -420,8 +420,8 @@ void TfrmModule::ResetAfterDefault(bool stand_alone_default) {
 }
 
 void TfrmModule::ShowStandAloneControls(bool shown) {
-    for (Control* c : {&btnDoor, &edDoor, &btnAlarm, &edAlarm, &btnSetCard, &btnDuress,
-                       &btnClrCard, &btnStandDefault}) {
+    for (Control* c : {&btnDoor, &edDoor, &btnAlarm, &edAlarm, &btnSetCard, &btnDuress, &btnClrCard,
+                       &btnStandDefault}) {
         c->set_visible(shown);
     }
 }
@@ -476,7 +476,7 @@ void TfrmModule::BindHandlers() {
 }
 
 // A handler without a reader (the operations layer not attached) does nothing.
-#define TORVIK_READER \
+#define TORVIK_READER     \
     if (!reader_) return; \
     Reader& reader = *reader_
 

@@ -31,7 +31,6 @@
 #include <utility>
 #include <vector>
 
-#include "tests/doubles/memory_settings_store.h"
 #include "app/platform.h"
 #include "app/window_model.h"
 #include "link/clock.h"
@@ -40,6 +39,7 @@
 #include "link/posix_serial.h"
 #include "ops/reader_operations.h"
 #include "sim/reader.h"
+#include "tests/doubles/memory_settings_store.h"
 
 extern char** environ;
 

@@ -9,13 +9,9 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/alsa_beeper.h"
-#include "app/diagnostics.h"
-#include "app/file_settings_store.h"
 #include "app/startup.h"
 #include "app/window_model.h"
 #include "cli/command_line.h"
@@ -24,7 +20,6 @@
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
-#include "link/posix_serial.h"
 #include "ops/reader_operations.h"
 
 namespace {
@@ -45,27 +40,20 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
 
     cli::StderrErrorBox errors;
     try {
-        app::Launch launch(start, com_map, {"--card-every-ms", "3000", "--quiet"});
-        std::unique_ptr<app::WireTrace> trace;
-        if (inv.trace) trace = std::make_unique<app::WireTrace>(inv.trace_file);
-
         link::MonotonicClock clock;
-        link::PosixSerialDevice serial(com_map);
         cli::ConsolePump pump(clock);
-        app::SilentBeeper silent(clock);
-        std::unique_ptr<app::AlsaBeeper> sound;
-        if (inv.beep) sound = std::make_unique<app::AlsaBeeper>(clock);
-        app::Beeper& beeper = sound ? static_cast<app::Beeper&>(*sound) : silent;
         cli::NoCursor cursor;
-        app::FileSettingsStore store(launch.settings_path());
-
-        app::TfrmModule form(app::Services{serial, clock, pump, beeper, cursor, errors, store});
-        ops::BindOperations(form);
+        app::Assembly assembly(start, com_map, {clock, pump, cursor, errors, inv.beep},
+                               ops::BindOperations, {"--card-every-ms", "3000", "--quiet"});
+        app::TfrmModule& form = assembly.form();
         pump.form = &form;
         form.observer = [&pump](app::Control& c, app::Prop p) {
             if (c.kind() == app::Kind::Timer && p == app::Prop::Enabled) pump.timer_changed(c);
         };
-        form.FormCreate();
+        // Why no reader was found: the scan's account, on stderr (or in the trace).
+        assembly.Create([&form](const std::string& text) {
+            if (!form.state.reader_found) std::fprintf(stderr, "%s\n", text.c_str());
+        });
         if (inv.language) {
             // For this run only; the stored language stays as it is.
             form.state.language = *inv.language;
@@ -73,23 +61,12 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         }
         if (inv.com) form.state.link.port = *inv.com;
         form.FormShow();
-        // Why no reader was found: the scan's account, on stderr (and in the trace).
-        app::InstallDiagnostics(form, com_map, [&form, &trace](const std::string& text) {
-            if (trace) {
-                trace->Line(text);
-            } else if (!form.state.reader_found) {
-                std::fprintf(stderr, "%s\n", text.c_str());
-            }
-        });
 
         cli::SessionOptions options;
         options.json = inv.json;
         options.progress = ::isatty(STDERR_FILENO) == 1;
         options.stop_requests = &cli::g_stop_requests;
         options.errors_shown = [&errors] { return errors.shown; };
-        // The trace's own account of the port (the COM map, every opening
-        // and closing) and every frame.
-        if (trace) trace->Attach(form, &com_map);
         cli::Session session(form, std::cout, std::cerr, std::move(options));
         pump.every = [&session] { session.Poll(); };
         const int status = session.Run(inv.commands);

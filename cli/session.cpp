@@ -458,8 +458,8 @@ Result Session::Restore(const Command& c, const TemplateFile& file, bool single)
             });
         } else {
             slot_report.result = Result::Failed;
-            slot_report.text = "a piece is longer than " + std::to_string(link::kPieceLength) +
-                               " characters";
+            slot_report.text =
+                "a piece is longer than " + std::to_string(link::kPieceLength) + " characters";
         }
         ++slots_done_;
         if (slot_report.result != Result::Ok) {
@@ -500,14 +500,14 @@ Result Session::Execute(const Command& c) {
     if (n == "info") return Info();
     if (n == "set-id") {
         const std::string id = link::Decimal(c.number, 2);
-        return Simple(
-            n, [&id](app::Reader& reader) { return reader.SetId(id); }, {{"id", JsonQuote(id)}});
+        return Simple(n, [&id](app::Reader& reader) { return reader.SetId(id); },
+                      {{"id", JsonQuote(id)}});
     }
     if (n == "set-baud") {
         Report r;
         r.operation = n;
-        const app::Result result = Call<app::Result>(
-            r, [&c](app::Reader& reader) { return reader.SetBaudRate(c.index); });
+        const app::Result result =
+            Call<app::Result>(r, [&c](app::Reader& reader) { return reader.SetBaudRate(c.index); });
         r.fields.emplace_back("settings", JsonQuote(result.link.settings));
         if (r.result == Result::Ok)
             r.lines.push_back("the next run finds the reader with: torvikctl scan --sweep");
@@ -516,29 +516,25 @@ Result Session::Execute(const Command& c) {
     }
     if (n == "set-mode") {
         const app::OutputMode mode{c.mode, c.wiegand, c.rs485};
-        return Simple(
-            n, [&mode](app::Reader& reader) { return reader.SetOutputMode(mode); },
-            {{"mode", ModeJson(mode)}});
+        return Simple(n, [&mode](app::Reader& reader) { return reader.SetOutputMode(mode); },
+                      {{"mode", ModeJson(mode)}});
     }
     if (n == "set-card-type") {
-        return Simple(
-            n, [&c](app::Reader& reader) { return reader.SetCardType(c.index); },
-            {{"card_type", JsonQuote(NameAt(kCardTypeNames, 3, c.index))}});
+        return Simple(n, [&c](app::Reader& reader) { return reader.SetCardType(c.index); },
+                      {{"card_type", JsonQuote(NameAt(kCardTypeNames, 3, c.index))}});
     }
     if (n == "set-facility") {
-        return Simple(
-            n, [&c](app::Reader& reader) { return reader.SetFacility(c.number); },
-            {{"facility", JsonQuote(link::Decimal(c.number, 5))}});
+        return Simple(n, [&c](app::Reader& reader) { return reader.SetFacility(c.number); },
+                      {{"facility", JsonQuote(link::Decimal(c.number, 5))}});
     }
     if (n == "read") return Read(c);
     if (n == "enrol" || n == "delete") {
         const bool enrol = n == "enrol";
-        return Simple(
-            n,
-            [&c, enrol](app::Reader& reader) {
-                return enrol ? reader.Enrol(c.number) : reader.Delete(c.number);
-            },
-            {{"slot", std::to_string(c.number)}});
+        return Simple(n,
+                      [&c, enrol](app::Reader& reader) {
+                          return enrol ? reader.Enrol(c.number) : reader.Delete(c.number);
+                      },
+                      {{"slot", std::to_string(c.number)}});
     }
     if (n == "template-get") return Backup(c, true);
     if (n == "backup") return Backup(c, false);
@@ -561,8 +557,7 @@ Result Session::Execute(const Command& c) {
         reader_.on_progress = nullptr;
         activity_ = Activity::None;
         r.fields.emplace_back(
-            "seconds",
-            std::to_string((link::elapsed_ms(activity_start_ms_, Now()) + 500) / 1000));
+            "seconds", std::to_string((link::elapsed_ms(activity_start_ms_, Now()) + 500) / 1000));
         Emit(r);
         return r.result;
     }

@@ -4,6 +4,8 @@
 #   cmake -DLAYER=app -DALLOWED="app;link" -DFILES="a.cpp;a.h" -DSTAMP=... -P check_layers.cmake
 # Only project headers written as "folder/file.h" are looked at; system
 # and library headers (<...>) are not.
+# ALLOWED may separate the layers by ";" or ",".
+string(REPLACE "," ";" ALLOWED "${ALLOWED}")
 set(errors "")
 foreach(file IN LISTS FILES)
   file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")

@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(within(link::DecodeVersion(reply), 8));
 
     const link::ModeDigits mode = link::DecodeOutputMode(reply);
-    for (const int digit : {mode.interface, mode.wiegand, mode.rs485}) CHECK(digit >= -1 && digit <= 9);
+    for (const int digit : {mode.interface, mode.wiegand, mode.rs485})
+        CHECK(digit >= -1 && digit <= 9);
 
     const link::PlainReading plain = link::DecodePlainReading(reply);
     CHECK(within(plain.input, 1));

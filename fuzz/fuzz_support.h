@@ -9,8 +9,8 @@
 
 #include "link/exchange.h"
 #include "link/port.h"
-#include "tests/doubles/virtual_clock.h"
 #include "tests/doubles/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
 
 namespace torvik::fuzz {
 

@@ -17,8 +17,7 @@ std::string OutgoingFrame::bytes() const {
 }
 
 OutgoingFrame EncodeShortFrame(std::string_view payload) {
-    const uint8_t x =
-        xor8(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), kTAB);
+    const uint8_t x = xor8(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), kTAB);
     OutgoingFrame frame;
     frame.lead = kTAB;
     frame.payload.assign(payload);

@@ -77,8 +77,6 @@ class PosixSerialDevice final : public SerialDevice {
     }
 
     bool is_open() const { return fd_ >= 0; }
-    OpenFailure last_open_failure_kind() const { return failure_; }
-    const std::string& last_open_failure_path() const { return failure_path_; }
 
   private:
     // Records why an open failed; `detail` given here replaces the one the

@@ -150,8 +150,7 @@ Bytes DecodeVersion(const Reply& reply) {
 }
 
 ModeDigits DecodeOutputMode(const Reply& reply) {
-    return ModeDigits{DigitIndex(At(reply, 6)), DigitIndex(At(reply, 7)),
-                      DigitIndex(At(reply, 8))};
+    return ModeDigits{DigitIndex(At(reply, 6)), DigitIndex(At(reply, 7)), DigitIndex(At(reply, 8))};
 }
 
 PlainReading DecodePlainReading(const Reply& reply) {

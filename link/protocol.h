@@ -142,13 +142,13 @@ ModeDigits DecodeOutputMode(const Reply& reply);
 
 // A reply to the plain poll.
 struct PlainReading {
-    Bytes input;            // the character at 6 (empty when the reply is shorter)
-    bool carries = false;   // more than 9 bytes: a key entry or an ID follows
-    bool key = false;       // kind 'K'
-    bool shows_key = false; // a key entry longer than 10 bytes: key_text is shown
+    Bytes input;             // the character at 6 (empty when the reply is shorter)
+    bool carries = false;    // more than 9 bytes: a key entry or an ID follows
+    bool key = false;        // kind 'K'
+    bool shows_key = false;  // a key entry longer than 10 bytes: key_text is shown
     Bytes key_text;
-    Bytes digits;           // the ID's 8 characters as received
-    uint32_t value = 0;     // their hex text value
+    Bytes digits;        // the ID's 8 characters as received
+    uint32_t value = 0;  // their hex text value
 };
 PlainReading DecodePlainReading(const Reply& reply);
 

@@ -60,9 +60,8 @@ app::ReadingResult ReaderOperations::ReadCards(bool encoded, const app::ReadingS
     if (!c_.port.OpenPort(link.port, link.settings)) {
         view.ShowIndicator(app::Indicator::kFailed);
         result.outcome = app::Outcome::kFailed;
-        result.text = app::Message::Row(26)
-                          .add_text(" : " + std::to_string(link.port) + " ")
-                          .add_row(27);
+        result.text =
+            app::Message::Row(26).add_text(" : " + std::to_string(link.port) + " ").add_row(27);
         view.ShowStatus(result.text);
         c_.Beep(app::kLowBeepHz, app::kOutcomeBeepMs);
         c_.state.reading = false;

@@ -7,7 +7,9 @@ namespace torvik::ops {
 
 app::Result ReaderOperations::SetId(const app::Bytes& id) {
     app::Operation op;
-    op.status_label = [&id] { return app::Message::Row(36).add_text(" = " + app::TextOfBytes(id)); };
+    op.status_label = [&id] {
+        return app::Message::Row(36).add_text(" = " + app::TextOfBytes(id));
+    };
     op.success_row = 37;
     op.failure_row = 38;
     op.attempt = [this, &id] {

@@ -424,7 +424,8 @@ std::optional<std::string> Reader::short_body(std::string_view payload, uint64_t
                 case StandAloneSelector::kAlarmTime:
                     // Times of up to four digits; the tool sends them unpadded.
                     if (!all_digits(value) || value.size() > 4) return std::nullopt;
-                    (selector == StandAloneSelector::kDoorTime ? door_time : alarm_time) = std::string(value);
+                    (selector == StandAloneSelector::kDoorTime ? door_time : alarm_time) =
+                        std::string(value);
                     return head('0', letter);
                 case StandAloneSelector::kMasterCard:
                 case StandAloneSelector::kDuressCard:

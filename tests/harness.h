@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
-#include "tests/doubles/virtual_clock.h"
 #include "ops/reader_operations.h"
-#include "tests/doubles/fake_line.h"
 #include "sim/reader.h"
+#include "tests/doubles/fake_line.h"
+#include "tests/doubles/memory_settings_store.h"
+#include "tests/doubles/virtual_clock.h"
 
 namespace torvik::test {
 

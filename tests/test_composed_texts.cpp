@@ -25,8 +25,8 @@ struct OperationTexts {
     const char* name;
     std::function<app::Result(Reader&)> call;
     Message success, failure;
-    Message label;              // shown while it runs; empty: none
-    bool stand_alone = false;   // needs the stand-alone mode first
+    Message label;             // shown while it runs; empty: none
+    bool stand_alone = false;  // needs the stand-alone mode first
 };
 
 std::vector<OperationTexts> Operations() {
@@ -36,8 +36,11 @@ std::vector<OperationTexts> Operations() {
          Message::Row(36).add_text(" = 07")},
         {"set baud rate", [](Reader& r) { return r.SetBaudRate(7); }, row(40), row(41),
          Message::Row(39).add_text(" = 38400,e,8,1")},
-        {"set mode", [](Reader& r) { return r.SetOutputMode({1, 0, 2}); }, row(43), row(44),
-         Message::Row(42).add_text(" = RS485 40")},
+        {"set mode",
+         [](Reader& r) {
+             return r.SetOutputMode({1, 0, 2});
+         },
+         row(43), row(44), Message::Row(42).add_text(" = RS485 40")},
         {"set card type", [](Reader& r) { return r.SetCardType(1); }, row(46), row(47), row(45)},
         {"facility", [](Reader& r) { return r.SetFacility(123); }, row(23), row(24), {}},
         {"add card", [](Reader& r) { return r.AddCard(); }, row(58), row(59), {}},
@@ -45,20 +48,32 @@ std::vector<OperationTexts> Operations() {
          row(57)},
         {"enrol", [](Reader& r) { return r.Enrol(5); }, row(17), row(18), {}},
         {"delete", [](Reader& r) { return r.Delete(5); }, row(20), row(21), {}},
-        {"read template", [](Reader& r) { return app::Result(r.ReadTemplate(5)); }, row(58),
-         row(59), {}},
+        {"read template",
+         [](Reader& r) { return app::Result(r.ReadTemplate(5)); },
+         row(58),
+         row(59),
+         {}},
         {"write template",
          [](Reader& r) {
              const std::string piece(256, 'A');
              return r.WriteTemplate(5, {piece, piece, piece});
          },
-         row(58), row(59), {}},
+         row(58),
+         row(59),
+         {}},
         {"factory default", [](Reader& r) { return r.FactoryDefault(); }, row(49), row(50), {}},
-        {"stand-alone default", [](Reader& r) { return r.StandAloneDefault(); }, row(52), row(53),
+        {"stand-alone default",
+         [](Reader& r) { return r.StandAloneDefault(); },
+         row(52),
+         row(53),
          {}},
         {"stand-alone mode", [](Reader& r) { return r.StandAloneMode(); }, row(55), row(56), {}},
         {"door time", [](Reader& r) { return r.SetDoorTime("0012"); }, row(60), row(61), {}, true},
-        {"alarm time", [](Reader& r) { return r.SetAlarmTime("0045"); }, row(60), row(61), {},
+        {"alarm time",
+         [](Reader& r) { return r.SetAlarmTime("0045"); },
+         row(60),
+         row(61),
+         {},
          true},
         {"master card", [](Reader& r) { return r.SetMasterCard(); }, row(60), row(61), {}, true},
         {"duress card", [](Reader& r) { return r.SetDuressCard(); }, row(60), row(61), {}, true},
@@ -111,15 +126,14 @@ TEST(ComposedTexts, EveryOperationInEveryLanguageAndOutcome) {
                 }
                 if (c == Case::kFails) h.reader.faults.drop_replies = true;
                 app::Result result;
-                const auto seen =
-                    StatusTexts(h, [&] { result = op.call(*h.form.reader()); });
+                const auto seen = StatusTexts(h, [&] { result = op.call(*h.form.reader()); });
                 // A refusal may leave the start-up text as it stood.
                 ASSERT_TRUE(!seen.empty() || c == Case::kRefused) << context;
                 for (const std::string& text : seen) ExpectWholeText(text, context);
 
-                const Message expected = c == Case::kSucceeds  ? op.success
-                                         : c == Case::kFails   ? op.failure
-                                                               : Message::Row(2);
+                const Message expected = c == Case::kSucceeds ? op.success
+                                         : c == Case::kFails  ? op.failure
+                                                              : Message::Row(2);
                 EXPECT_EQ(h.form.pnMsg.caption(), expected.Render(language)) << context;
                 EXPECT_EQ(result.text.Render(language), h.form.pnMsg.caption()) << context;
                 if (!op.label.empty() && c != Case::kRefused) {
@@ -138,9 +152,8 @@ TEST(ComposedTexts, ScanAndLiveReadingsInEveryLanguage) {
         std::function<Message()> expected;
     };
     const auto read = [](bool encoded) {
-        return [encoded](Harness& h) {
-            return app::Result(h.form.reader()->ReadCards(encoded, {}));
-        };
+        return
+            [encoded](Harness& h) { return app::Result(h.form.reader()->ReadCards(encoded, {})); };
     };
     const std::vector<ReadingCase> cases = {
         {"plain reading, port busy",
@@ -165,7 +178,8 @@ TEST(ComposedTexts, ScanAndLiveReadingsInEveryLanguage) {
     };
     for (int language = 0; language < app::kLanguages; ++language) {
         for (const ReadingCase& c : cases) {
-            const std::string context = std::string(c.name) + ", language " + std::to_string(language);
+            const std::string context =
+                std::string(c.name) + ", language " + std::to_string(language);
             Harness h;
             Prepare(h, language, Case::kSucceeds);
             c.setup(h);

@@ -345,7 +345,9 @@ TEST(DescribeScan, ScanRecordFollowsTheSweep) {
     h.line.set_port(1, doubles::FakeLine::PortKind::Silent);
     h.line.set_port(2, doubles::FakeLine::PortKind::Busy);
     std::vector<PortAttempt> reported;
-    h.form.core.on_scan_finished = [&](const std::vector<PortAttempt>& record) { reported = record; };
+    h.form.core.on_scan_finished = [&](const std::vector<PortAttempt>& record) {
+        reported = record;
+    };
     h.start();
     h.form.chkLock.set_checked(false);
     h.form.press(h.form.btnScan);

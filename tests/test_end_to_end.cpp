@@ -7,11 +7,11 @@
 #include <functional>
 #include <vector>
 
-#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
 #include "link/com_map.h"
 #include "link/posix_serial.h"
 #include "ops/reader_operations.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "tests/harness.h"
 #include "tests/sim_process.h"
 #include "tests/wall_pump.h"

@@ -37,7 +37,6 @@
 
 #include "app/catalogue.h"
 #include "app/file_settings_store.h"
-#include "tests/doubles/memory_settings_store.h"
 #include "app/settings.h"
 #include "app/window_model.h"
 #include "link/clock.h"
@@ -45,6 +44,7 @@
 #include "link/posix_serial.h"
 #include "ops/reader_operations.h"
 #include "sim/reader.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "tests/scratch_dir.h"
 #include "tests/wall_pump.h"
 

@@ -8,8 +8,8 @@
 #include "link/checksum.h"
 #include "link/exchange.h"
 #include "link/port.h"
-#include "tests/doubles/virtual_clock.h"
 #include "tests/doubles/fake_line.h"
+#include "tests/doubles/virtual_clock.h"
 
 namespace torvik {
 namespace {

@@ -18,8 +18,8 @@
 
 #include "app/catalogue.h"
 #include "app/file_settings_store.h"
-#include "tests/doubles/memory_settings_store.h"
 #include "app/settings.h"
+#include "tests/doubles/memory_settings_store.h"
 #include "tests/scratch_dir.h"
 
 namespace torvik::app {
@@ -27,10 +27,10 @@ namespace {
 
 using namespace std::string_literals;
 namespace fs = std::filesystem;
+using doubles::MemorySettingsStore;
 using test::make_unwritable;
 using test::set_immutable;
 using test::TempDir;
-using doubles::MemorySettingsStore;
 
 const std::string kHeaderLine = "Windows Registry Editor Version 5.00\n";
 const std::string kSection = "[HKEY_LOCAL_MACHINE\\Software\\KELDO\\ReaderConfig]\n";

@@ -22,15 +22,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/alsa_beeper.h"
-#include "app/diagnostics.h"
-#include "app/file_settings_store.h"
 #include "app/startup.h"
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
-#include "link/posix_serial.h"
 #include "ops/reader_operations.h"
 #include "ui/fonts_icons.h"
 #include "ui/main_window.h"
@@ -350,32 +346,20 @@ int main(int argc, char** argv) {
 
     torvik::ui::QtErrorBox errors;
     try {
-        torvik::app::Launch launch(options.start, com_map, {"--card-every-ms", "3000", "--quiet"});
-        std::unique_ptr<torvik::app::WireTrace> trace;
-        if (options.start.trace)
-            trace = std::make_unique<torvik::app::WireTrace>(options.start.trace_file);
-
         torvik::link::MonotonicClock clock;
-        torvik::link::PosixSerialDevice serial(com_map);
         torvik::ui::QtEventPump pump;
-        torvik::app::AlsaBeeper beeper(clock);
         torvik::ui::QtBusyCursor cursor;
-        torvik::app::FileSettingsStore store(launch.settings_path());
-
-        TfrmModule form(torvik::app::Services{serial, clock, pump, beeper, cursor, errors, store});
-        torvik::ops::BindOperations(form);
-        if (trace) trace->Attach(form, &com_map);
+        torvik::app::Assembly assembly(options.start, com_map, {clock, pump, cursor, errors},
+                                       torvik::ops::BindOperations,
+                                       {"--card-every-ms", "3000", "--quiet"});
+        TfrmModule& form = assembly.form();
         MainWindow window(form);
         FirstPaintExit first_paint;
         if (options.exit_after_first_paint) window.installEventFilter(&first_paint);
-        form.FormCreate();
-        // The quiet channel: what the last scan tried in pnMsg's tooltip, the
-        // device of the stored COM number in cmbBaudRate's; --trace prints
-        // the scan's account too.
-        torvik::app::WireTrace* trace_out = trace.get();
-        torvik::app::InstallDiagnostics(form, com_map, [trace_out](const std::string& account) {
-            if (trace_out != nullptr) trace_out->Line(account);
-        });
+        // Creation, and the quiet channel: what the last scan tried in
+        // pnMsg's tooltip, the device of the stored COM number in
+        // cmbBaudRate's; --trace prints the scan's account too.
+        assembly.Create();
         window.show();  // the first show runs FormShow
         if (options.screenshot_script) {
             QTimer::singleShot(

@@ -11,16 +11,15 @@
 #include <vector>
 
 #include "link/serial_device.h"
-#include "tests/doubles/virtual_clock.h"
 #include "sim/reader.h"
+#include "tests/doubles/virtual_clock.h"
 
 namespace torvik::doubles {
 
-using sim::LineSettings;
-using sim::Reader;
 using sim::byte_time_us;
+using sim::LineSettings;
 using sim::parse_line_settings;
-
+using sim::Reader;
 
 class FakeLine final : public link::SerialDevice {
   public:

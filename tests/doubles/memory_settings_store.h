@@ -23,7 +23,6 @@ using app::SettingsStore;
 using app::StoredValue;
 using app::ValueType;
 
-
 class MemorySettingsStore final : public SettingsStore {
   public:
     // Orders names without regard to ASCII case.

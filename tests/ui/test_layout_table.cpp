@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "app/alsa_beeper.h"
-#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
-#include "tests/doubles/virtual_clock.h"
 #include "tests/doubles/fake_line.h"
+#include "tests/doubles/memory_settings_store.h"
+#include "tests/doubles/virtual_clock.h"
 #include "tests/harness.h"
 #include "ui/layout_table.h"
 #include "ui/qt_platform.h"

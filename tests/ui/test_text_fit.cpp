@@ -22,11 +22,11 @@
 
 #include "app/alsa_beeper.h"
 #include "app/catalogue.h"
-#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
-#include "tests/doubles/virtual_clock.h"
 #include "ops/reader_operations.h"
 #include "tests/doubles/fake_line.h"
+#include "tests/doubles/memory_settings_store.h"
+#include "tests/doubles/virtual_clock.h"
 #include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"

@@ -33,12 +33,12 @@
 #include "app/catalogue.h"
 #include "app/diagnostics.h"
 #include "app/text.h"
-#include "tests/doubles/memory_settings_store.h"
 #include "app/window_model.h"
 #include "link/com_map.h"
 #include "link/serial_device.h"
-#include "tests/doubles/virtual_clock.h"
 #include "ops/reader_operations.h"
+#include "tests/doubles/memory_settings_store.h"
+#include "tests/doubles/virtual_clock.h"
 #include "tests/harness.h"
 #include "ui/fonts_icons.h"
 #include "ui/main_window.h"
@@ -393,13 +393,15 @@ TEST_F(WindowTest, ComposedStatusTextsShowAsTheCatalogueHasThem) {
             form.press(*form.find(button));
             const std::string expected = torvik::app::catalogue_text(26, language) + " : 1 " +
                                          torvik::app::catalogue_text(27, language);
-            EXPECT_EQ(torvik::ui::PlainCaption(
-                          QTextDocumentFragment::fromHtml(w<QLabel>("pnMsg")->text()).toPlainText()),
-                      QString::fromUtf8(expected))
+            EXPECT_EQ(
+                torvik::ui::PlainCaption(
+                    QTextDocumentFragment::fromHtml(w<QLabel>("pnMsg")->text()).toPlainText()),
+                QString::fromUtf8(expected))
                 << button << ", language " << language;
         }
         form.pnSerial.set_caption(torvik::app::catalogue_text(29, language) + " : " +
-                                  torvik::app::TextOfBytes("12\xE9\xFF" "5678"));
+                                  torvik::app::TextOfBytes("12\xE9\xFF"
+                                                           "5678"));
         EXPECT_EQ(w<QLabel>("pnSerial")->text(),
                   QString::fromUtf8(torvik::app::catalogue_text(29, language) + " : 12éÿ5678"));
     }

@@ -19,16 +19,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/doubles/memory_settings_store.h"
+#include "app/text.h"
 #include "app/window_model.h"
-#include "tests/doubles/virtual_clock.h"
 #include "ops/reader_operations.h"
-#include "tests/doubles/fake_line.h"
 #include "sim/reader.h"
+#include "tests/doubles/fake_line.h"
+#include "tests/doubles/memory_settings_store.h"
+#include "tests/doubles/virtual_clock.h"
 #include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
-#include "app/text.h"
 #include "ui/text_fit.h"
 
 namespace {
