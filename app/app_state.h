@@ -30,6 +30,9 @@ const char* ItemText(const std::array<const char*, N>& items, int index) {
     return index >= 0 && static_cast<size_t>(index) < N ? items[static_cast<size_t>(index)] : "";
 }
 
+// The raw command test takes at most this many characters.
+inline constexpr int kRawCommandMaxLength = 40;
+
 // Port, settings string and settings index under which the reader answers.
 struct LinkSettings {
     int port = 0;  // 0: none known

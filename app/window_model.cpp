@@ -178,7 +178,7 @@ TfrmModule::TfrmModule(Services services)
     add(btnGetCard).set_caption("Get Card ID");
     add(edCRRev).read_only = true;
     add(edCRCmd).set_text("AB");
-    edCRCmd.max_length = 40;
+    edCRCmd.max_length = kRawCommandMaxLength;
     add(btnCRCmd).set_caption("CR Test");
     add(btnGetTemplate).set_caption("Read Template");
     add(btnPutTemplate).set_caption("Write Template");

@@ -607,8 +607,8 @@ int Session::Run(const std::vector<Command>& commands) {
         const Command& c = commands[i];
         if (c.name == "raw") {
             const auto bytes = Utf8ToLatin1(c.text);
-            if (!bytes || bytes->size() > static_cast<size_t>(f_.edCRCmd.max_length)) {
-                err_ << "torvikctl: raw: the text must be at most " << f_.edCRCmd.max_length
+            if (!bytes || bytes->size() > static_cast<size_t>(app::kRawCommandMaxLength)) {
+                err_ << "torvikctl: raw: the text must be at most " << app::kRawCommandMaxLength
                      << " characters of Latin-1\n";
                 return kExitUsage;
             }
