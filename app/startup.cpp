@@ -244,12 +244,14 @@ Launch::Launch(const StartOptions& options, link::ComMap& map,
 // ---- wire trace ----
 
 std::string FormatFrameLine(long long ms, char direction, std::string_view bytes) {
+    char head[32];
+    std::snprintf(head, sizeof head, "%9lld ms %c ", ms, direction);
+    // A note of the exchange is words of its own, not bytes of the line.
+    if (direction == '!') return head + std::string(bytes);
     const std::string hex = link::HexPairs(bytes);
     std::string text;
     for (unsigned char c : bytes)
         text.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
-    char head[32];
-    std::snprintf(head, sizeof head, "%9lld ms %c ", ms, direction);
     return head + hex + "  |" + text + "|";
 }
 

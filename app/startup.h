@@ -136,7 +136,8 @@ class WireTrace {
     bool own_ = false;
 };
 
-// One trace line for a frame (without the newline); the clock is the
+// One trace line for a frame (without the newline), or for a note of the
+// exchange (direction '!', the note as it is); the clock is the
 // milliseconds since the trace began.
 std::string FormatFrameLine(long long ms, char direction, std::string_view bytes);
 

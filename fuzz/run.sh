@@ -18,7 +18,7 @@ SAN=address,undefined
 
 # Sources each target links besides its own file.
 LINK_SRC="link/exchange.cpp link/frame_codec.cpp link/protocol.cpp link/port.cpp link/checksum.cpp"
-SIM_SRC="sim/reader.cpp tests/doubles/fake_line.cpp"
+SIM_SRC="sim/reader.cpp sim/adapter.cpp tests/doubles/fake_line.cpp"
 APP_SRC="app/window_model.cpp app/control.cpp app/catalogue.cpp app/message.cpp app/reader_core.cpp
          app/settings.cpp app/text.cpp"
 declare -A NEEDS=(

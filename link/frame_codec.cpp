@@ -59,16 +59,73 @@ std::string DescribeFault(ReplyFault fault) {
     return "refused";
 }
 
-void ReplyAssembler::Begin(FrameKind kind) {
+void ReplyAssembler::Begin(FrameKind kind, std::string_view sent, bool after_cut_off) {
     kind_ = kind;
     buffer_.fill(0);
     count_ = 0;
     etx_pos_ = eot_pos_ = 0;
     fault_ = ReplyFault::kNone;
+    sent_.assign(sent);
+    echo_matched_ = 0;
+    echo_possible_ = !sent_.empty();
+    echo_skipped_ = false;
+    turnaround_bytes_ = 0;
+    skip_remainder_ = after_cut_off;
+    remainder_bytes_ = 0;
+    stored_any_ = false;
+    ended_ = false;
 }
 
 std::optional<bool> ReplyAssembler::Feed(uint8_t byte) {
-    return kind_ == FrameKind::kShort ? FeedShort(byte) : FeedLong(byte);
+    if (!stored_any_) {
+        if (echo_possible_ && byte == static_cast<uint8_t>(sent_[echo_matched_])) {
+            if (++echo_matched_ == sent_.size()) {
+                echo_skipped_ = true;
+                echo_possible_ = false;
+                echo_matched_ = 0;
+            }
+            return std::nullopt;
+        }
+        if (echo_matched_ > 0) {
+            // Not the frame coming back after all: what was held back is
+            // taken as it came, then this byte.
+            echo_possible_ = false;
+            const std::string held = sent_.substr(0, echo_matched_);
+            echo_matched_ = 0;
+            for (const char c : held) {
+                if (const std::optional<bool> done = Store(static_cast<uint8_t>(c))) return done;
+            }
+            return Store(byte);
+        }
+        if (byte == 0x00 || byte == 0xFF) {
+            ++turnaround_bytes_;
+            return std::nullopt;
+        }
+        if (skip_remainder_) {
+            // The rest of the frame the last exchange gave up on ends with
+            // its CR; a reply's own first byte ends the skipping too.
+            const uint8_t lead = kind_ == FrameKind::kShort ? kLF : kETX;
+            if (byte != lead) {
+                ++remainder_bytes_;
+                if (byte == kCR) skip_remainder_ = false;
+                return std::nullopt;
+            }
+            skip_remainder_ = false;
+        }
+    }
+    return Store(byte);
+}
+
+std::optional<bool> ReplyAssembler::Store(uint8_t byte) {
+    stored_any_ = true;
+    const std::optional<bool> done = kind_ == FrameKind::kShort ? FeedShort(byte) : FeedLong(byte);
+    if (done) ended_ = true;
+    return done;
+}
+
+bool ReplyAssembler::in_frame() const {
+    if (ended_ || !stored_any_) return false;
+    return kind_ == FrameKind::kShort ? buffer_[0] == kLF : etx_pos_ > 0;
 }
 
 void ReplyAssembler::FinishReply() {

@@ -61,16 +61,37 @@ std::string DescribeFault(ReplyFault fault);
 // The receive records both exchanges share: a buffer of 1024 bytes, the
 // count of bytes stored since the exchange began, and the last complete
 // reply frame as text up to its first zero byte.
+//
+// Real lines put bytes before a reply that are not the reader's: a
+// two-wire RS-485 adapter whose receiver stays on hears the frame just
+// sent, and a transceiver may emit 0x00 or 0xFF as it turns the line
+// around. Before the first byte of the reply is stored, the echo of the
+// frame just sent (all of it, in order) and single 0x00 and 0xFF bytes are
+// skipped; a frame the tool sends begins with TAB or SOH, so it is never
+// taken for a reply (LF or ETX). A partial echo that turns out to be
+// something else is taken as it came.
 class ReplyAssembler {
   public:
     static constexpr size_t kBufferSize = 1024;
 
-    // A new exchange of the given kind: the buffer is cleared and the count
-    // is 0; the last reply stays until a complete frame replaces it.
-    void Begin(FrameKind kind);
+    // A new exchange of the given kind, after `sent` went out: the buffer is
+    // cleared and the count is 0; the last reply stays until a complete
+    // frame replaces it. After an exchange that ended inside a reply frame,
+    // the rest of that frame may still come: with `after_cut_off`, bytes up
+    // to and with the first CR before a reply begins are skipped as its rest.
+    void Begin(FrameKind kind, std::string_view sent = {}, bool after_cut_off = false);
     // Takes the next byte that arrived. Nothing while the frame goes on;
     // otherwise whether the frame that ended with it is accepted.
     std::optional<bool> Feed(uint8_t byte);
+
+    // A reply frame has begun (its LF or ETX is stored) and has not ended.
+    bool in_frame() const;
+    // What was skipped before the reply: the echo of the frame sent, and
+    // turnaround bytes.
+    bool echo_skipped() const { return echo_skipped_; }
+    int turnaround_bytes() const { return turnaround_bytes_; }
+    // Bytes skipped as the rest of a frame cut off in the exchange before.
+    int remainder_bytes() const { return remainder_bytes_; }
 
     int count() const { return count_; }
     const std::string& last_reply() const { return last_reply_; }
@@ -79,11 +100,21 @@ class ReplyAssembler {
     ReplyFault fault() const { return fault_; }
 
   private:
+    std::optional<bool> Store(uint8_t byte);
     std::optional<bool> FeedShort(uint8_t byte);
     std::optional<bool> FeedLong(uint8_t byte);
     void FinishReply();
 
     FrameKind kind_ = FrameKind::kShort;
+    std::string sent_;
+    size_t echo_matched_ = 0;  // bytes of the sent frame that came back so far
+    bool echo_possible_ = true;
+    bool echo_skipped_ = false;
+    int turnaround_bytes_ = 0;
+    bool skip_remainder_ = false;
+    int remainder_bytes_ = 0;
+    bool stored_any_ = false;
+    bool ended_ = false;
     std::array<uint8_t, kBufferSize> buffer_{};
     int count_ = 0;
     int etx_pos_ = 0, eot_pos_ = 0;  // long replies; 0: none seen

@@ -6,6 +6,7 @@ namespace torvik::link {
 bool Port::OpenPort(int port_number, const std::string& settings) {
     if (open_) return false;
     open_ = device_.open(port_number, settings);
+    if (open_) ++openings_;
     port_number_ = port_number;
     settings_ = settings;
     if (watcher_) watcher_(PortEvent{true, port_number, settings, open_});

@@ -30,6 +30,9 @@ class Port {
     // Restores the saved time-outs and closes; harmless when nothing is open.
     void ClosePort();
     bool is_open() const { return open_; }
+    // Counts the openings: what arrives on one opening never belongs to an
+    // exchange of an earlier one.
+    unsigned openings() const { return openings_; }
 
     // Writes one byte, then sleeps 1 ms.
     void WriteByte(uint8_t byte);
@@ -38,17 +41,23 @@ class Port {
     // One read of at most one byte within about 1 ms.
     bool ReadByte(uint8_t& byte);
 
+    // Discards unread input; the number of bytes thrown away.
+    size_t DiscardInput() { return open_ ? device_.discard_input() : 0; }
+    // The line's byte time and the adapter's latency (0 when unknown).
+    double byte_time_us() const { return open_ ? device_.byte_time_us() : 0; }
+    uint32_t latency_ms() const { return open_ ? device_.latency_ms() : 0; }
+
     SerialDevice& device() { return device_; }
     // Told of every opening and closing.
     void set_watcher(std::function<void(const PortEvent&)> watcher) {
         watcher_ = std::move(watcher);
     }
-    Clock& clock() { return clock_; }
 
   private:
     SerialDevice& device_;
     Clock& clock_;
     bool open_ = false;
+    unsigned openings_ = 0;
     int port_number_ = 0;
     std::string settings_;
     std::function<void(const PortEvent&)> watcher_;

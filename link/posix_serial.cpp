@@ -415,4 +415,41 @@ bool PosixSerialDevice::read_byte(uint8_t& byte) {
     return false;
 }
 
+size_t PosixSerialDevice::discard_input() {
+    if (fd_ < 0) return 0;
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) waiting = 0;
+    tcflush(fd_, TCIFLUSH);
+    return static_cast<size_t>(waiting);
+}
+
+double PosixSerialDevice::byte_time_us() const {
+    termios t{};
+    if (fd_ < 0 || tcgetattr(fd_, &t) != 0) return 0;
+    // The line as it is set now: a settings string that did not parse left
+    // the one before.
+    const speed_t code = cfgetospeed(&t);
+    int baud = 0;
+    for (const Speed& s : kSpeeds) {
+        if (s.code == code) baud = s.baud;
+    }
+    if (baud == 0) return 0;
+    int data_bits = 8;
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            data_bits = 5;
+            break;
+        case CS6:
+            data_bits = 6;
+            break;
+        case CS7:
+            data_bits = 7;
+            break;
+        default:
+            break;
+    }
+    const int bits = 1 + data_bits + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    return bits * 1e6 / baud;
+}
+
 }  // namespace torvik::link

@@ -66,6 +66,8 @@ class PosixSerialDevice final : public SerialDevice {
     void close() override;
     void write(const uint8_t* data, size_t count) override;
     bool read_byte(uint8_t& byte) override;
+    size_t discard_input() override;
+    double byte_time_us() const override;
     // "COM3 (/dev/ttyUSB0): permission denied", "COM3 (/dev/ttyUSB0): busy:
     // held by ModemManager (pid 812)", ...; empty after a good open.
     std::string last_open_failure() const override;

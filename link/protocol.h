@@ -78,6 +78,9 @@ inline constexpr std::string_view kCardKey = "7A1C3E5B9D2F4860";
 // The number of characters in a template piece, and the pieces of a template.
 inline constexpr int kPieceLength = 256;
 inline constexpr int kTemplatePieces = 3;
+// The longest reply the tool reads: a template piece's (LF, four characters,
+// the piece, two check digits, CR).
+inline constexpr int kLongestReplyBytes = 1 + 4 + kPieceLength + 2 + 1;
 
 // "%0Nd" of a number: at least `width` characters, a minus sign counted.
 std::string Decimal(int value, int width);

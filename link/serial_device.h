@@ -26,6 +26,15 @@ class SerialDevice {
     // One read of at most one byte that returns within about 1 ms; false when
     // no byte came or the read failed.
     virtual bool read_byte(uint8_t& byte) = 0;
+    // Throws away whatever arrived and was not read yet; returns how many
+    // bytes that was (0 when the device cannot tell).
+    virtual size_t discard_input() { return 0; }
+    // Microseconds one byte takes on the line as the device set it up (start
+    // bit, data bits, parity bit, stop bits); 0 when unknown.
+    virtual double byte_time_us() const { return 0; }
+    // How long the adapter may hold received bytes before passing them on
+    // (a USB adapter's latency timer), in milliseconds; 0 when none or unknown.
+    virtual uint32_t latency_ms() const { return 0; }
     // Why the last open failed, for the technician (empty when unknown).
     virtual std::string last_open_failure() const { return {}; }
     // The device a COM number stands for (empty when none).

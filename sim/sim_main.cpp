@@ -20,6 +20,7 @@
 #include <string_view>
 #include <thread>
 
+#include "sim/adapter.h"
 #include "sim/reader.h"
 
 namespace {
@@ -69,6 +70,12 @@ void usage(FILE* out) {
         "  --fault F           drop|badcheck|noise|short-presence|long-presence,\n"
         "                      may be given more than once\n"
         "  --delay-ms N        extra delay before every reply (0)\n"
+        "The adapter between tool and reader:\n"
+        "  --echo              every byte the tool sends comes back (two-wire RS-485)\n"
+        "  --glitch HEX        bytes before every reply, e.g. 00 or FF (line turnaround)\n"
+        "  --latency MS        replies reach the tool in bursts every MS ms (USB timer)\n"
+        "  --late CMD:MS       the first reply to CMD (e.g. I00V) comes MS ms later\n"
+        "  --split K:MS        the first reply: K bytes, the rest MS ms later\n"
         "  --quiet             no frame log on stderr\n"
         "  --help              show this text\n"
         "  --version           show the version\n",
@@ -86,6 +93,7 @@ bool parse_number(const char* text, uint32_t& value) {
 
 struct Options {
     bool quiet = false;
+    torvik::sim::Adapter adapter;
 };
 
 // Returns false (with a message) on a bad command line.
@@ -94,6 +102,10 @@ bool parse_options(int argc, char** argv, Reader& reader, Options& options) {
         const std::string_view arg = argv[i];
         if (arg == "--quiet") {
             options.quiet = true;
+            continue;
+        }
+        if (arg == "--echo") {
+            options.adapter.echo = true;
             continue;
         }
         if (arg == "--help" || arg == "-h") {
@@ -135,6 +147,23 @@ bool parse_options(int argc, char** argv, Reader& reader, Options& options) {
         } else if (arg == "--delay-ms") {
             if (!parse_number(value, n)) return bad();
             reader.faults.extra_delay_ms = n;
+        } else if (arg == "--glitch") {
+            const auto bytes = torvik::sim::ParseGlitch(value);
+            if (!bytes) return bad();
+            options.adapter.turnaround = *bytes;
+        } else if (arg == "--latency") {
+            if (!parse_number(value, n) || n > 1000) return bad();
+            options.adapter.latency_ms = n;
+        } else if (arg == "--late") {
+            const auto late = torvik::sim::ParseLate(value);
+            if (!late) return bad();
+            options.adapter.late_command = late->first;
+            options.adapter.late_ms = late->second;
+        } else if (arg == "--split") {
+            const auto split = torvik::sim::ParseSplit(value);
+            if (!split) return bad();
+            options.adapter.split_after = split->first;
+            options.adapter.split_ms = split->second;
         } else if (arg == "--fault") {
             const std::string_view fault = value;
             if (fault == "drop") {
@@ -195,26 +224,41 @@ void sleep_us(double us) {
     if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(us)));
 }
 
-// Writes the whole reply to the master, paced as the reader's transmitter
-// would send it, so that long replies take their real time on the line.
-void send_paced(int master, const std::string& reply, const LineSettings& line) {
-    const double byte_us = torvik::sim::byte_time_us(line);
-    // Chunks of about 2 ms keep the pacing close without a sleep per byte.
-    const size_t chunk = std::max<size_t>(1, static_cast<size_t>(2000.0 / byte_us));
+// Writes bytes to the master, whole or until the terminal is gone.
+bool write_all(int master, const char* data, size_t size) {
     size_t sent = 0;
-    while (sent < reply.size() && !g_stop) {
-        const size_t n = std::min(chunk, reply.size() - sent);
-        sleep_us(byte_us * static_cast<double>(n));
-        const ssize_t w = ::write(master, reply.data() + sent, n);
+    while (sent < size && !g_stop) {
+        const ssize_t w = ::write(master, data + sent, size - sent);
         if (w < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN) {
                 sleep_us(1000);
                 continue;
             }
-            return;  // the terminal is gone: the reply is lost
+            return false;  // the terminal is gone: the bytes are lost
         }
         sent += static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Writes bytes to the master as they reach the tool: each at its time on
+// this program's clock, those due within about 2 ms of each other together,
+// so that long replies take their real time on the line without a sleep
+// per byte.
+template <class Now>
+void send_arrivals(int master, const std::vector<torvik::sim::Arrival>& arrivals, Now now_us) {
+    size_t i = 0;
+    while (i < arrivals.size() && !g_stop) {
+        const uint64_t due = arrivals[i].at_us;
+        const uint64_t now = now_us();
+        if (due > now) sleep_us(static_cast<double>(due - now));
+        std::string chunk;
+        while (i < arrivals.size() && arrivals[i].at_us <= due + 2000) {
+            chunk.push_back(static_cast<char>(arrivals[i].byte));
+            ++i;
+        }
+        if (!write_all(master, chunk.data(), chunk.size())) return;
     }
 }
 
@@ -273,6 +317,7 @@ int main(int argc, char** argv) {
     say("reader %s ID %02d at %u,%c on %s", reader.serial.c_str(), reader.id, reader.line.baud,
         reader.line.parity, slave_path.c_str());
 
+    torvik::sim::AdapterLine adapter(options.adapter);
     uint32_t mismatch_reported = 0;  // last tool speed reported as wrong
     while (!g_stop) {
         pollfd pfd{master, POLLIN, 0};
@@ -294,6 +339,14 @@ int main(int argc, char** argv) {
             if (got < 0 && errno == EINTR) continue;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             continue;
+        }
+        // An adapter that hears its own transmitter gives the bytes back.
+        if (options.adapter.echo) {
+            send_arrivals(master,
+                          adapter.Echo(std::string_view(reinterpret_cast<char*>(buffer),
+                                                        static_cast<size_t>(got)),
+                                       now_us(), 0.0),
+                          now_us);
         }
 
         for (ssize_t i = 0; i < got && !g_stop; ++i) {
@@ -325,8 +378,12 @@ int main(int argc, char** argv) {
                 say("%c %s -> no reply", frame.kind, shown(frame.payload).c_str());
             } else {
                 say("%c %s -> %s", frame.kind, shown(frame.payload).c_str(), shown(reply).c_str());
-                sleep_us(1000.0 * (reader.reply_delay_ms + reader.faults.extra_delay_ms));
-                send_paced(master, reply, reader.line);
+                const uint64_t start =
+                    now_us() + uint64_t{reader.reply_delay_ms + reader.faults.extra_delay_ms} * 1000;
+                send_arrivals(master,
+                              adapter.Reply(frame.payload, reply, start,
+                                            torvik::sim::byte_time_us(reader.line)),
+                              now_us);
             }
             if (const auto next = reader.take_pending_line()) {
                 say("line now %u,%c", next->baud, next->parity);

@@ -466,7 +466,7 @@ TEST(SimFakeLine, LongRepliesTakeTheirWireTime) {
     } cases[] = {
         {{19200, 'e'}, true, true, 155, 170},  // 264 bytes x 573 us = 151 ms
         {{38400, 'n'}, true, true, 75, 95},
-        {{9600, 'e'}, true, false, 200, 215},  // 302 ms: beyond the budget
+        {{9600, 'e'}, true, true, 305, 320},  // 302 ms: the reply gets its time
         {{9600, 'e'}, false, true, 9, 15},
     };
     for (const auto& c : cases) {

@@ -65,6 +65,17 @@ void FakeLine::write(const uint8_t* data, size_t count) {
     const uint64_t now = clock_.now_us();
     written.append(reinterpret_cast<const char*>(data), count);
     PortSlot& slot = ports_[open_port_];
+    if (!unplugged_) {
+        // An adapter that hears its own transmitter gives the bytes back.
+        // The transmitter sends one byte after the other: a write waits for
+        // the bytes before it to leave.
+        const double line_us = model_wire_time ? sim::byte_time_us(slot.line) : 0.0;
+        const uint64_t start = std::max(now, tx_free_us_);
+        tx_free_us_ = start + static_cast<uint64_t>(line_us * static_cast<double>(count));
+        for (const sim::Arrival& a : adapter_.Echo(
+                 std::string_view(reinterpret_cast<const char*>(data), count), start, line_us))
+            insert(a.byte, a.at_us);
+    }
 
     for (size_t i = 0; i < count; ++i) {
         const uint8_t byte = data[i];
@@ -79,12 +90,15 @@ void FakeLine::write(const uint8_t* data, size_t count) {
             Reader& reader = *slot.reader;
             // At another speed or parity the reader's receiver sees garbage.
             if (!(slot.line == reader.line)) continue;
+            const size_t logged = reader.log.size();
             const std::string reply = reader.feed(byte, now);
             if (!reply.empty()) {
-                const double byte_us = model_wire_time ? byte_time_us(reader.line) : 0.0;
+                const double byte_us = model_wire_time ? sim::byte_time_us(reader.line) : 0.0;
                 const uint64_t delay_us =
                     uint64_t{reader.reply_delay_ms + reader.faults.extra_delay_ms} * 1000;
-                deliver_paced(reply, now + delay_us, byte_us);
+                const std::string_view payload =
+                    reader.log.size() > logged ? std::string_view(reader.log.back().payload) : "";
+                deliver_paced(payload, reply, now + delay_us, byte_us);
                 reader.take_pending_line();
             }
         } else if (slot.kind == PortKind::Scripted && byte == kCR && !next_replies_.empty()) {
@@ -156,15 +170,29 @@ void FakeLine::deliver(const std::string& bytes, uint64_t first_us, uint64_t gap
     }
 }
 
-void FakeLine::deliver_paced(const std::string& bytes, uint64_t start_us, double byte_us) {
+void FakeLine::deliver_paced(std::string_view payload, const std::string& bytes,
+                             uint64_t start_us, double byte_us) {
     // A byte is there once its stop bit is on the wire; a reply cannot start
     // before the previous one has left the transmitter.
-    double at = static_cast<double>(start_us);
-    if (!incoming_.empty()) at = std::max(at, static_cast<double>(incoming_.back().at_us));
-    for (char c : bytes) {
-        at += byte_us;
-        insert(static_cast<uint8_t>(c), static_cast<uint64_t>(std::llround(at)));
+    uint64_t start = start_us;
+    if (!incoming_.empty()) start = std::max(start, incoming_.back().at_us);
+    for (const sim::Arrival& a : adapter_.Reply(payload, bytes, start, byte_us))
+        insert(a.byte, a.at_us);
+}
+
+size_t FakeLine::discard_input() {
+    if (open_port_ == 0) return 0;
+    size_t dropped = 0;
+    while (!incoming_.empty() && incoming_.front().at_us <= clock_.now_us()) {
+        incoming_.pop_front();
+        ++dropped;
     }
+    return dropped;
+}
+
+double FakeLine::byte_time_us() const {
+    const auto found = ports_.find(open_port_);
+    return found == ports_.end() ? 0.0 : sim::byte_time_us(found->second.line);
 }
 
 }  // namespace torvik::doubles

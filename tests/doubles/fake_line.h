@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "link/serial_device.h"
+#include "sim/adapter.h"
 #include "sim/reader.h"
 #include "tests/doubles/virtual_clock.h"
 
 namespace torvik::doubles {
 
-using sim::byte_time_us;
 using sim::LineSettings;
 using sim::parse_line_settings;
 using sim::Reader;
@@ -40,12 +40,18 @@ class FakeLine final : public link::SerialDevice {
 
     // The adapter is pulled: reads return nothing, writes go nowhere.
     void unplug() { unplugged_ = true; }
+    // The adapter between the tool and the reader (echo, turnaround bytes,
+    // latency timer, late or split replies).
+    void set_adapter(sim::Adapter adapter) { adapter_ = sim::AdapterLine(std::move(adapter)); }
 
     // SerialDevice
     bool open(int port_number, const std::string& settings) override;
     void close() override;
     void write(const uint8_t* data, size_t count) override;
     bool read_byte(uint8_t& byte) override;
+    size_t discard_input() override;
+    double byte_time_us() const override;
+    uint32_t latency_ms() const override { return adapter_.adapter().latency_ms; }
     std::string last_open_failure() const override { return last_failure_; }
     std::string device_path(int port_number) const override;
 
@@ -88,7 +94,8 @@ class FakeLine final : public link::SerialDevice {
 
     void deliver(const std::string& bytes, uint64_t first_us, uint64_t gap_us);
     // Reply bytes at the reader's byte time, the first one byte time after start.
-    void deliver_paced(const std::string& bytes, uint64_t start_us, double byte_us);
+    void deliver_paced(std::string_view payload, const std::string& bytes, uint64_t start_us,
+                       double byte_us);
     void insert(uint8_t byte, uint64_t at_us);
     void record_frame(uint64_t now_us);
 
@@ -101,6 +108,8 @@ class FakeLine final : public link::SerialDevice {
     std::string frame_rx_;  // bytes of the frame being written
     bool unplugged_ = false;
     std::string last_failure_;
+    sim::AdapterLine adapter_;
+    uint64_t tx_free_us_ = 0;  // when the tool's transmitter has sent what it was given
 };
 
 }  // namespace torvik::doubles
