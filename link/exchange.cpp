@@ -59,7 +59,10 @@ bool Link::Exchange(const OutgoingFrame& frame, FrameKind kind, uint32_t budget_
     // empty read.
     const uint32_t start = clock_.now_ms();
     const double byte_us = port_.byte_time_us();
-    const uint32_t latency = port_.latency_ms();
+    // An adapter that does not tell its latency timer is taken to have the
+    // usual one of USB adapters.
+    constexpr uint32_t kUsualLatencyMs = 16;
+    const uint32_t latency = port_.latency_ms() > 0 ? port_.latency_ms() : kUsualLatencyMs;
     // The longest reply's time on this line, the adapter's latency with it.
     const uint32_t longest_ms =
         byte_us > 0 ? static_cast<uint32_t>(kLongestReplyBytes * byte_us / 1000.0) + 1 + latency

@@ -374,5 +374,54 @@ TEST(CliPty, ReadByCountOverTheRealLine) {
     EXPECT_EQ(std::count(list.begin(), list.end(), ','), 1) << list;  // two readings
 }
 
+TEST(CliPty, RealAdaptersShowWhatACleanLineShows) {
+    // The simulated reader plays the adapter on its pseudo-terminal; the
+    // tool over the real serial device must show exactly what a clean line
+    // shows, templates included: every adapter at 19200, the slow ones at
+    // 9600 too, where a template piece outlasts the reply budget.
+    struct Speed {
+        const char* baud;
+        app::LinkSettings stored;
+        std::vector<std::vector<std::string>> adapters;
+    };
+    const std::vector<Speed> speeds = {
+        {"19200",
+         {1, "19200,e,8,1", 5},
+         {{}, {"--echo"}, {"--glitch", "00"}, {"--glitch", "FF"}, {"--latency", "16"},
+          {"--late", "I00V:205"}, {"--split", "8:250"},
+          {"--echo", "--glitch", "FF", "--latency", "16"}}},
+        {"9600",
+         {1, "9600,e,8,1", 3},
+         {{}, {"--echo"}, {"--latency", "16"}, {"--split", "8:250"}}},
+    };
+    for (const Speed& speed : speeds) {
+        std::string clean;
+        for (const auto& adapter : speed.adapters) {
+            std::string name = std::string(speed.baud) + ":";
+            for (const auto& a : adapter) name += " " + a;
+            SCOPED_TRACE(name);
+            std::vector<std::string> args = {"--baud", speed.baud, "--parity", "e"};
+            args.insert(args.end(), adapter.begin(), adapter.end());
+            SimProcess sim(args);
+            ASSERT_FALSE(sim.path().empty());
+            TempDir dir;
+            {
+                app::FileSettingsStore store((dir.dir / "settings.reg").string());
+                app::SaveLinkSettings(store, speed.stored);
+            }
+            const std::string file = (dir.dir / "t.json").string();
+            const CtlResult r =
+                RunCtl(dir, sim.path(), {"--json", "scan", "template-get", "3", file});
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+            // Everything but the name of the file, which is the test's own.
+            std::string shown = r.out;
+            for (size_t at; (at = shown.find(file)) != std::string::npos;)
+                shown.replace(at, file.size(), "FILE");
+            if (clean.empty()) clean = shown;
+            EXPECT_EQ(shown, clean);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace torvik::test
