@@ -7,6 +7,10 @@
 //    over N present but silent ports (chkLock ticked), each next to the sum
 //    of the mandated waits, reply budgets, wire times and beeps.
 //
+// f) the scan at the stored settings over the adapters of real lines (an
+//    echoing two-wire RS-485 adapter, a USB adapter's 16 ms latency timer,
+//    both), each next to a clean line in the same run.
+//
 // usage: bench_model SIM_BINARY [READING_SECONDS] [SILENT_PORTS]
 #include <cstdio>
 #include <memory>
@@ -144,6 +148,48 @@ void bench_scans(const std::string& sim, int silent_ports, int runs) {
         kReaderTurnaroundMs, byte_us_19200e() / 1000.0);
 }
 
+void bench_real_lines(const std::string& sim, int runs) {
+    Table table("f) Scan at the stored settings over real adapters, ms (median of " +
+                    std::to_string(runs) + " runs, alternating)",
+                {"line", "measured", "against the clean line", "frames (answered / timed out)"});
+    struct Line {
+        const char* name;
+        std::vector<std::string> args;
+    };
+    const std::vector<Line> lines = {
+        {"clean", {}},
+        {"echoing adapter (two-wire RS-485)", {"--echo"}},
+        {"USB latency timer 16 ms", {"--latency", "16"}},
+        {"echo and latency 16 ms", {"--echo", "--latency", "16"}},
+    };
+    std::vector<std::unique_ptr<SimProcess>> processes;
+    for (const Line& line : lines) {
+        std::vector<std::string> args = {"--delay-ms", "0", "--quiet"};
+        args.insert(args.end(), line.args.begin(), line.args.end());
+        processes.push_back(std::make_unique<SimProcess>(sim, args));
+    }
+    std::vector<std::vector<double>> measured(lines.size());
+    std::vector<std::string> frames(lines.size());
+    for (int r = 0; r < runs; ++r) {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            Model m(true);
+            m.map.add_override("COM1=" + processes[i]->path());
+            const double t0 = now_ms();
+            m.form.press(m.form.btnScan);
+            measured[i].push_back(now_ms() - t0);
+            if (!m.form.state.reader_found)
+                throw std::runtime_error(std::string("no reader over the ") + lines[i].name + " line");
+            frames[i] = std::to_string(m.wire.answered) + " / " + std::to_string(m.wire.failed);
+        }
+    }
+    const double clean = stats(measured[0]).median;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const double t = stats(measured[i]).median;
+        table.row({lines[i].name, fmt(t, 1), fmt(t / clean, 3) + "x", frames[i]});
+    }
+    table.print();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,6 +202,7 @@ int main(int argc, char** argv) {
     try {
         bench_reading(argv[1], seconds);
         bench_scans(argv[1], silent, 6);
+        bench_real_lines(argv[1], 6);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_model: %s\n", e.what());
         return 1;

@@ -391,10 +391,10 @@ struct WireCount {
             } else if (direction == '<') {
                 ++answered;
                 reply_bytes += static_cast<long>(bytes.size());
-            } else {
+            } else if (direction == '?') {
                 ++failed;
                 reply_bytes += static_cast<long>(bytes.size());
-            }
+            }  // '!': a note of the exchange, no frame
         });
     }
 };
