@@ -32,14 +32,22 @@ stop() {
 trap 'rm -rf "$tmp"' EXIT
 trap stop INT TERM HUP
 
-# limited LIMIT COMMAND...: runs COMMAND under `timeout`, which gives it a
-# process group of its own so that its children are ended with it. It runs
-# as a background job waited for, so that Ctrl+C reaches this script (and
-# stop() ends the step) while the step runs.
+# limited [--foreground] LIMIT COMMAND...: runs COMMAND under `timeout`,
+# which gives it a process group of its own so that its children are ended
+# with it. It runs as a background job waited for, so that Ctrl+C reaches
+# this script (and stop() ends the step) while the step runs. With
+# --foreground COMMAND stays in this script's process group, where it may
+# read the terminal (sudo asking for the password) and Ctrl+C reaches it;
+# past the limit only COMMAND itself is ended.
 limited() {
-  local limit="$1" status=0
+  local foreground=() limit status=0
+  if [ "$1" = --foreground ]; then
+    foreground=(--foreground)
+    shift
+  fi
+  limit="$1"
   shift
-  timeout --kill-after=30s "$limit" "$@" &
+  timeout "${foreground[@]}" --kill-after=30s "$limit" "$@" &
   running=$!
   wait "$running" || status=$?
   running=""
@@ -72,7 +80,7 @@ core_tests() {
 echo "== set-up script (deps.sh with stand-ins for apt-get and sudo) =="
 limited 5m "$here/scripts/test_deps.sh"
 echo "== dependencies (the test set) =="
-limited 60m "$here/scripts/deps.sh" test
+limited --foreground 60m "$here/scripts/deps.sh" test
 
 echo "== build (RelWithDebInfo) =="
 limited 10m cmake -S "$here" -B "$here/build-test" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
