@@ -70,7 +70,7 @@ core_tests() {
   fi
   grep -vE '^\[ (RUN      |      OK )\]|^Running main\(\)' "$log" >&2 || true
   if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
-    hung="$(awk '/^\[ RUN      \]/ { t = $4 } /^\[ (      OK|  FAILED|  SKIPPED) / { t = "" }
+    hung="$(awk '/^\[ RUN      \]/ { t = $4 } /^\[ +(OK|FAILED|SKIPPED) +\]/ { t = "" }
       END { print t }' "$log")"
     echo "test.sh: the core tests ran past their limit in ${hung:-(between tests)}" >&2
   fi
