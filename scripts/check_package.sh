@@ -80,9 +80,12 @@ check_version() {
 }
 
 # --- lintian ---------------------------------------------------------------
+# lintian leaves its ELF cache (mldbm-elf-*) in TMPDIR: there it goes with
+# the scratch directory.
 check_lintian() {
   local out
-  out="$(lintian --pedantic --display-info "$deb" 2>&1 | grep -v '^running with root privileges')"
+  out="$(TMPDIR="$scratch" lintian --pedantic --display-info "$deb" 2>&1 |
+    grep -v '^running with root privileges')"
   if grep -q '^[EW]: ' <<<"$out"; then
     fail lintian "$(printf '\n%s' "$(grep '^[EW]: ' <<<"$out")")"
   else

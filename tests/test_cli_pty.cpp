@@ -83,8 +83,14 @@ Ctl Spawn(const TempDir& dir, const std::string& reader_pty, std::vector<std::st
         dup2(err[1], STDERR_FILENO);
         for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
         // As from a terminal: a runner started in the background may hand
-        // down SIGINT ignored, which torvikctl would keep ignoring.
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
+        // down SIGINT ignored (or blocked), which torvikctl would keep.
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            std::signal(sig, SIG_DFL);
+            sigaddset(&stops, sig);
+        }
+        sigprocmask(SIG_UNBLOCK, &stops, nullptr);
         std::vector<char*> argv;
         for (auto& a : full) argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -3,13 +3,18 @@
 // holds gets its terminal state back and its exclusive flag cleared, its
 // lock file goes, the child it started ends and its temporary files go.
 // Each case runs the tool's code in a forked child and ends it from outside.
+// The child starts as from a terminal, whatever this test program inherited
+// (a runner under nohup hands SIGHUP down ignored), so that the cases hold
+// however the tests are started.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 #include "app/startup.h"
@@ -27,6 +32,29 @@ struct Ending {
     const char* what;
     int signal;  // 0: the child calls exit()
 };
+
+const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// In a child just forked: the stop signals as a program started from a
+// terminal has them (default action, not blocked), then those in `ignored`
+// ignored, as a parent like nohup leaves them.
+void start_as_from_terminal(std::initializer_list<int> ignored = {}) {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int sig : kStopSignals) {
+        std::signal(sig, SIG_DFL);
+        sigaddset(&stops, sig);
+    }
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+    for (int sig : ignored) std::signal(sig, SIG_IGN);
+}
+
+// Forks with nothing left in the stdio buffers, so that a child ending by
+// exit() does not print this program's pending output a second time.
+pid_t fork_flushed() {
+    std::fflush(nullptr);
+    return fork();
+}
 
 bool process_gone(pid_t pid) {
     // Ended, or a zombie waiting for init to collect it.
@@ -57,10 +85,21 @@ Leftovers make_leftovers(const fs::path& scratch) {
     std::ofstream(l.temp_dir / "settings.reg") << "x";
     link::RegisterTempPath(l.temp_file.string(), false);
     link::RegisterTempPath(l.temp_dir.string(), true);
+    int started[2];
+    if (pipe(started) != 0) _exit(97);
     l.grandchild = fork();
     if (l.grandchild == 0) {
+        // Stands for the simulated reader, which the SIGTERM of the cleanup
+        // ends whatever the tool was started with.
+        start_as_from_terminal();
+        ::close(started[0]);
+        ::close(started[1]);  // its end closed: it is ready for the SIGTERM
         for (;;) pause();
     }
+    ::close(started[1]);
+    char c = 0;
+    (void)!::read(started[0], &c, 1);
+    ::close(started[0]);
     link::RegisterChild(l.grandchild);
     return l;
 }
@@ -86,12 +125,14 @@ class ExitCleanupTest : public ::testing::Test {
     // The child was collected: nothing to end for it.
     void reaped() { child_ = -1; }
 
-    // Runs `body` in a child with the exit cleanup installed; the child
-    // reports the grandchild's pid once it holds the port.
+    // Runs `body` in a child with the exit cleanup installed, started with
+    // the signals in `ignored` ignored; the child reports the grandchild's
+    // pid once it holds the port.
     template <class Body>
-    void start(Body body) {
-        child_ = fork();
+    void start(Body body, std::initializer_list<int> ignored = {}) {
+        child_ = fork_flushed();
         if (child_ == 0) {
+            start_as_from_terminal(ignored);
             link::InstallExitCleanup();
             const Leftovers l = make_leftovers(scratch_.dir);
             body(l.grandchild);
@@ -163,17 +204,27 @@ TEST_F(ExitCleanupTest, EveryWayOutGivesThePortBackAndRemovesWhatWasMade) {
 }
 
 TEST_F(ExitCleanupTest, ASignalIgnoredAtStartStaysIgnored) {
-    start([&](pid_t grandchild) {
-        signal(SIGHUP, SIG_IGN);  // as under nohup; installed again below
-        link::InstallExitCleanup();
-        link::PosixSerialDevice dev(map_, {locks_.dir.string()});
-        if (!dev.open(1, "230400,n,8,1")) _exit(98);
-        report_ready(grandchild);
-    });
-    const pid_t grandchild = wait_ready();
-    kill(child_, SIGHUP);
-    // Still running: the SIGTERM that follows is what ends it.
-    end_and_check({"SIGTERM", SIGTERM}, grandchild);
+    // Each stop signal ignored at start in turn: it is sent and does nothing,
+    // and another one, not ignored, then ends the child with the cleanup.
+    const Ending cases[][2] = {
+        {{"SIGHUP", SIGHUP}, {"SIGTERM", SIGTERM}},
+        {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}},
+        {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}},
+    };
+    for (const auto& [ignored, ending] : cases) {
+        SCOPED_TRACE(ignored.what);
+        start(
+            [&](pid_t grandchild) {
+                link::PosixSerialDevice dev(map_, {locks_.dir.string()});
+                if (!dev.open(1, "230400,n,8,1")) _exit(98);
+                report_ready(grandchild);
+            },
+            {ignored.signal});
+        const pid_t grandchild = wait_ready();
+        kill(child_, ignored.signal);
+        // Still running: the signal that follows is what ends it.
+        end_and_check(ending, grandchild);
+    }
 }
 
 // The far end of the pty as a reader: answers every frame, counts the polls
@@ -263,8 +314,9 @@ TEST(StartUpCleanup, AKilledRunWithSimulateLeavesNoReaderAndNoTemporaryFiles) {
     TempDir scratch;
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
-    const pid_t tool = fork();
+    const pid_t tool = fork_flushed();
     if (tool == 0) {
+        start_as_from_terminal();
         link::InstallExitCleanup();
         ::setenv("TMPDIR", scratch.dir.c_str(), 1);
         app::StartOptions options;

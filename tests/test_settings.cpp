@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -128,6 +129,11 @@ const LoadCase kLoadCases[] = {
 // clang-format on
 
 enum class Backend { File, Memory };
+
+// A case is shown by its label in gtest's listings and failure lines (not
+// as a dump of its bytes, which holds pointers that change every build).
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(Backend b, std::ostream* os) { *os << (b == Backend::File ? "File" : "Memory"); }
 
 class SettingsLoad : public testing::TestWithParam<std::tuple<LoadCase, Backend>> {};
 

@@ -214,8 +214,8 @@ class StartupMessages {
         }
         std::fprintf(stderr,
                      "torvik-config: the display %s cannot be opened (is the X server "
-                     "running, and may this user use it? run under xvfb-run, or set "
-                     "QT_QPA_PLATFORM=offscreen for headless use)\n",
+                     "running, and may this user use it? without a desktop, run the window "
+                     "under xvfb-run -a; torvikctl runs every operation from a terminal)\n",
                      display_.empty() ? "of this session" : ("\"" + display_ + "\"").c_str());
         std::fflush(stderr);
         std::_Exit(1);
@@ -318,9 +318,10 @@ int main(int argc, char** argv) {
     if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM") &&
         !options.qt_chooses_display) {
         std::fputs(
-            "torvik-config: no display found (set DISPLAY or run under xvfb-run; "
-            "QT_QPA_PLATFORM=offscreen for "
-            "headless use)\n",
+            "torvik-config: no X11 or Wayland display (DISPLAY and WAYLAND_DISPLAY are "
+            "unset): start it in a desktop session, or without one under a virtual "
+            "display (xvfb-run -a torvik-config); torvikctl runs every operation from "
+            "a terminal, without a window\n",
             stderr);
         return 1;
     }
