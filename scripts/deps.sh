@@ -31,8 +31,6 @@ test_packages=(
   build-essential
   git
   libgtest-dev
-  libgmock-dev
-  libbenchmark-dev
   xvfb                # the window tests and screenshots under a virtual display
   xauth
   clang               # fuzzing: libFuzzer with ASan + UBSan
@@ -40,7 +38,6 @@ test_packages=(
   umockdev            # the port listing against a mock udev
   libumockdev-dev
   dpkg-dev            # the Debian package and its checks
-  file
   lintian
   desktop-file-utils
   appstream
