@@ -10,11 +10,13 @@
 #include <QStyleFactory>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -55,6 +57,11 @@ struct Options {
     bool screenshot_script = false;
     QString screenshot_dir = QStringLiteral(".");
     bool exit_after_first_paint = false;  // hidden: for the start-up benchmark
+    // Hidden: asks for the maximized and the full-screen state once the
+    // window is shown, as the maximize button of Qt's Wayland title bar
+    // does, prints the window's size after each and ends (0: it kept its
+    // size). A test drives it under a compositor.
+    bool request_window_states = false;
     // Qt's own options were given that choose the platform or the display;
     // Qt then finds its display without DISPLAY or WAYLAND_DISPLAY.
     bool qt_chooses_display = false;
@@ -149,6 +156,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& options,
             options.screenshot_script = true;
         } else if (arg == "--exit-after-first-paint") {
             options.exit_after_first_paint = true;
+        } else if (arg == "--request-window-states") {
+            options.request_window_states = true;
         } else if (arg == "--screenshot-dir") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "torvik-config: %s needs a value\n", argv[i]);
@@ -213,8 +222,8 @@ class StartupMessages {
             return;
         }
         std::fprintf(stderr,
-                     "torvik-config: the display %s cannot be opened (is the X server "
-                     "running, and may this user use it? run under xvfb-run, or set "
+                     "torvik-config: the display %s cannot be opened (is its X11 server or "
+                     "Wayland compositor running, and may this user use it? run under xvfb-run, or set "
                      "QT_QPA_PLATFORM=offscreen for headless use)\n",
                      display_.empty() ? "of this session" : ("\"" + display_ + "\"").c_str());
         std::fflush(stderr);
@@ -303,6 +312,47 @@ void run_screenshot_script(MainWindow& window, TfrmModule& form, const QString& 
     QCoreApplication::exit(status);
 }
 
+// Asks for each state the window refuses, one after the other with time for
+// the compositor to answer, and prints the size it has afterwards. Ends the
+// event loop with 0 when the size and the plain state never changed.
+void run_window_state_requests(MainWindow& window) {
+    struct Step {
+        const char* name;
+        Qt::WindowState state;
+    };
+    static constexpr Step kSteps[] = {{"maximized", Qt::WindowMaximized},
+                                      {"fullscreen", Qt::WindowFullScreen}};
+    struct Run {
+        QSize before;
+        size_t next = 0;
+        bool changed = false;
+        QTimer timer;
+    };
+    auto run = std::make_shared<Run>();
+    run->before = window.size();
+    std::printf("window-size shown %dx%d\n", run->before.width(), run->before.height());
+    std::fflush(stdout);
+    QObject::connect(&run->timer, &QTimer::timeout, &window, [&window, run] {
+        // The answer to the previous request has arrived by now.
+        if (run->next > 0) {
+            const QSize now = window.size();
+            const bool plain = !(window.windowHandle()->windowStates() &
+                                 (Qt::WindowMaximized | Qt::WindowFullScreen));
+            std::printf("window-size after %s %dx%d %s\n", kSteps[run->next - 1].name,
+                        now.width(), now.height(), plain ? "plain" : "not plain");
+            std::fflush(stdout);
+            if (now != run->before || !plain) run->changed = true;
+        }
+        if (run->next == std::size(kSteps)) {
+            run->timer.stop();
+            QCoreApplication::exit(run->changed ? 3 : 0);
+            return;
+        }
+        window.windowHandle()->setWindowStates(kSteps[run->next++].state);
+    });
+    run->timer.start(1000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -318,7 +368,8 @@ int main(int argc, char** argv) {
     if (!env_set("DISPLAY") && !env_set("WAYLAND_DISPLAY") && !env_set("QT_QPA_PLATFORM") &&
         !options.qt_chooses_display) {
         std::fputs(
-            "torvik-config: no display found (set DISPLAY or run under xvfb-run; "
+            "torvik-config: no X11 or Wayland display found (set DISPLAY or "
+            "WAYLAND_DISPLAY, or run under xvfb-run; "
             "QT_QPA_PLATFORM=offscreen for "
             "headless use)\n",
             stderr);
@@ -361,6 +412,9 @@ int main(int argc, char** argv) {
         // cmbBaudRate's; --trace prints the scan's account too.
         assembly.Create();
         window.show();  // the first show runs FormShow
+        if (options.request_window_states) {
+            QTimer::singleShot(500, &window, [&] { run_window_state_requests(window); });
+        }
         if (options.screenshot_script) {
             QTimer::singleShot(
                 500, &window, [&] { run_screenshot_script(window, form, options.screenshot_dir); });

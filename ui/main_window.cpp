@@ -22,6 +22,7 @@
 #include "ui/fonts_icons.h"
 #include "ui/text_fit.h"
 #include "ui/widgets.h"
+#include "ui/window_states.h"
 
 namespace torvik::ui {
 
@@ -415,6 +416,8 @@ void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_once_) return;
     shown_once_ = true;
+    // Neither maximized nor full-screen, whoever asks.
+    if (QWindow* handle = windowHandle()) new FixedSizeStates(handle);
     place_on_screen();
     form_.dispatch([this] { form_.FormShow(); });
     if (font_language_ != form_.state.language) refresh_language_fonts();

@@ -74,7 +74,7 @@ TEST(CommandLine, DisplaysAndQtOptions) {
         int status;
         std::string said;  // part of what it prints
     } cases[] = {
-        {"no display at all", {}, base, 1, "no display found"},
+        {"no display at all", {}, base, 1, "no X11 or Wayland display"},
         {"a display nobody serves",
          {},
          with({"DISPLAY=:987"}),
