@@ -5,6 +5,7 @@
 // forwards user input (presses, list choices, scroll positions, typed text,
 // timer ticks) to it; no reader logic lives here.
 #pragma once
+#include <QLabel>
 #include <QPushButton>
 #include <QWidget>
 #include <string>
@@ -18,6 +19,8 @@ class QMenu;
 class QTimer;
 
 namespace torvik::ui {
+
+class FocusFrame;
 
 // The application's name as the desktop shows it.
 inline constexpr const char* kApplicationTitle = "KELDO TORVIK Reader Config";
@@ -75,6 +78,13 @@ class MainWindow : public QWidget {
     void mirror_all(app::Control& c);
     void fit_text(QWidget* w);
     void place_on_screen();
+    // Accessible names in the language in force: from the window's own
+    // table, from a control's caption label, and the lamps' states.
+    void name_controls();
+    void show_lamp_states();
+    // Tells screen readers the status line's text again (an operation that
+    // ended with the text it already showed, such as a refusal).
+    void announce_status();
     // Edit text as the model holds it (masked edits: the digits only).
     std::string edit_text(app::Control& c) const;
 
@@ -87,6 +97,12 @@ class MainWindow : public QWidget {
     QPushButton* default_button_ = nullptr;
     app::Control* scan_account_ = nullptr;  // the control whose hint is the scan account
     QWidget* scan_account_widget_ = nullptr;
+    QWidget* status_widget_ = nullptr;  // the status line, announced after every press
+    unsigned status_changes_ = 0;
+    FocusFrame* focus_frame_ = nullptr;
+    // Caption labels seen only by screen readers, for lists without a
+    // caption of their own.
+    std::unordered_map<const QWidget*, QLabel*> hidden_captions_;
     InputGate gate_{this};
     int font_language_ = -1;
     bool shown_once_ = false;
