@@ -521,7 +521,40 @@ void MainWindow::announce_status() {
 
 void MainWindow::fit_text(QWidget* w) {
     const auto base = base_px_.find(w);
-    if (base != base_px_.end()) FitText(w, base->second);
+    if (base != base_px_.end()) FitText(w, static_cast<int>(std::lround(base->second * scale_)));
+}
+
+void MainWindow::set_layout_scale(double scale) {
+    if (scale == scale_) return;
+    scale_ = scale;
+    const auto px = [scale](int layout_px) {
+        return std::max(1, static_cast<int>(std::lround(layout_px * scale)));
+    };
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+    QFont window_font = font();
+    window_font.setPixelSize(px(kWindowFontPx));
+    setFont(window_font);
+    for (auto& [control, bound] : widgets_) {
+        const Place& p = bound.row->place;
+        bound.widget->setGeometry(ScaledPlace(p.x, p.y, p.width, p.height, scale));
+        const int base = base_px_[bound.widget];
+        if (bound.widget->testAttribute(Qt::WA_SetFont)) {
+            QFont f = bound.widget->font();
+            f.setPixelSize(px(base));
+            bound.widget->setFont(f);
+        }
+        if (auto* button = qobject_cast<QPushButton*>(bound.widget);
+            button && bound.row->icon != Icon::None) {
+            button->setIconSize(ButtonImageOf(bound.row->icon).size * scale);
+        }
+        fit_text(bound.widget);
+    }
+    if (focus_frame_ != nullptr) focus_frame_->follow(focus_frame_->target());
+}
+
+void MainWindow::fit_within(const QRect& available, const QMargins& frame) {
+    set_layout_scale(FitScale(available, frame, QSize(kClientWidth, kClientHeight)));
+    move(WindowPlacement(available, size().grownBy(frame)));
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -543,7 +576,8 @@ void MainWindow::place_on_screen() {
     // bar (and so its move handle) at the top of the available area.
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     placed_with_frame_ = !frame.isNull();
-    move(WindowPlacement(s->availableGeometry(), size().grownBy(frame)));
+    // At a large desktop scale the layout may not fit: it is drawn smaller.
+    fit_within(s->availableGeometry(), frame);
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {

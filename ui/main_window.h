@@ -49,6 +49,11 @@ class MainWindow : public QWidget {
     void refresh_language_fonts();
     int font_language() const { return font_language_; }
 
+    // Draws the whole layout at the largest scale (at most 1) at which the
+    // window with its frame fits the available area, and places it there.
+    void fit_within(const QRect& available, const QMargins& frame);
+    double layout_scale() const { return scale_; }
+
     // True while the model's window is disabled, and after it is enabled
     // again until the input that arrived meanwhile has been taken out of the
     // queue: mouse and keyboard input to this window is swallowed.
@@ -108,6 +113,8 @@ class MainWindow : public QWidget {
     bool shown_once_ = false;
     bool close_allowed_ = false;
     bool placed_with_frame_ = false;
+    double scale_ = 1.0;
+    void set_layout_scale(double scale);
 };
 
 }  // namespace torvik::ui

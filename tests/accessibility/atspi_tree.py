@@ -16,6 +16,8 @@ With --on-screen every reachable control must also lie within the screen
 
     atspi_tree.py PATH/TO/torvik-config [--on-screen]
 
+TORVIK_SCREEN gives the size of the virtual screen in pixels, as 1920x1080.
+
 Run under dbus-run-session and Xvfb with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 (tests/accessibility/run_atspi_tree.sh does).
 """
@@ -237,8 +239,8 @@ def main():
         # The window's coordinates are Qt's device-independent pixels: the
         # screen in the same units.
         scale = float(os.environ.get("QT_SCALE_FACTOR", "1"))
-        x, y, w, h = extents(pyatspi.Registry.getDesktop(0))
-        screen = (x / scale, y / scale, w / scale, h / scale)
+        width, height = (int(v) for v in os.environ["TORVIK_SCREEN"].split("x"))
+        screen = (0, 0, width / scale, height / scale)
         for index, lang in enumerate(LANGUAGES):
             if index == 1:
                 press(frame, LANGUAGES[0]["simplified"])

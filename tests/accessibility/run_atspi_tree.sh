@@ -27,6 +27,7 @@ trap 'rm -rf "$dir"' EXIT
 trap 'exit 1' HUP INT TERM
 chmod 700 "$dir"
 
-XDG_RUNTIME_DIR="$dir" XDG_CACHE_HOME="$dir/cache" HOME="$dir" \
-    dbus-run-session -- xvfb-run -a -s "-screen 0 1920x1080x24" \
+screen=1920x1080
+XDG_RUNTIME_DIR="$dir" XDG_CACHE_HOME="$dir/cache" HOME="$dir" TORVIK_SCREEN="$screen" \
+    dbus-run-session -- xvfb-run -a -s "-screen 0 ${screen}x24" \
     /usr/bin/python3 "$here/atspi_tree.py" "$config" "$@"
