@@ -99,6 +99,9 @@ QColor active_caption_color() {
 }
 
 constexpr QColor kMakerPurple{128, 0, 128};
+// The high-contrast look's red (7.4:1 on white) and selection blue.
+constexpr QColor kHighContrastRed{176, 0, 0};
+constexpr QColor kHighContrastSelection{0, 0, 192};
 
 }  // namespace
 
@@ -128,7 +131,52 @@ LookFont FontOf(Look look) {
     }
 }
 
-bool SetLookColours(Look look, QPalette& palette) {
+void SetWindowColours(QPalette& palette, Scheme scheme) {
+    if (scheme == Scheme::Usual) {
+        palette.setColor(QPalette::Window, palette.color(QPalette::Button));
+        return;
+    }
+    // Black on white, a dark blue selection; disabled text a grey that
+    // still reads.
+    for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase,
+                      QPalette::ToolTipBase, QPalette::Light, QPalette::Midlight})
+        palette.setColor(role, Qt::white);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText,
+                      QPalette::ToolTipText, QPalette::Shadow, QPalette::Dark})
+        palette.setColor(role, Qt::black);
+    palette.setColor(QPalette::Mid, QColor(89, 89, 89));
+    palette.setColor(QPalette::Highlight, kHighContrastSelection);
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, QColor(89, 89, 89));
+}
+
+bool SetLookColours(Look look, QPalette& palette, Scheme scheme) {
+    if (scheme == Scheme::HighContrast) {
+        switch (look) {
+            case Look::Value:
+                // Still yellow values, on black.
+                for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+                    palette.setColor(role, Qt::black);
+                for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                    palette.setColor(role, Qt::yellow);
+                return true;
+            case Look::Status:
+                // Red and yellow indicator alike stand out on black.
+                palette.setColor(QPalette::Window, Qt::black);
+                palette.setColor(QPalette::WindowText, Qt::white);
+                return true;
+            case Look::Maker:
+                palette.setColor(QPalette::Window, kMakerPurple);
+                palette.setColor(QPalette::WindowText, Qt::white);
+                return true;
+            case Look::LanguageText:
+                palette.setColor(QPalette::ButtonText, kHighContrastRed);
+                return true;
+            default:
+                return false;
+        }
+    }
     switch (look) {
         case Look::Value: {
             const QColor bg = highlight_color();
@@ -155,10 +203,15 @@ bool SetLookColours(Look look, QPalette& palette) {
     }
 }
 
-QColor FocusColour() {
+QColor FocusColour(Scheme scheme) {
+    if (scheme == Scheme::HighContrast) return kHighContrastSelection;
     // The selection colour, darkened to stand out against the button face
     // and against the value panels drawn in the selection colour itself.
     return highlight_color().darker(160);
+}
+
+QColor LanguageImageColour(Scheme scheme) {
+    return scheme == Scheme::HighContrast ? kHighContrastRed : QColor(Qt::red);
 }
 
 }  // namespace torvik::ui

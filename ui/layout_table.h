@@ -111,11 +111,23 @@ struct LookFont {
 };
 LookFont FontOf(Look look);
 
+// The window's two looks: the usual one, and one of high contrast, where
+// every text reaches at least 4.5:1 against its background and the link
+// indicator 3:1 against the status line.
+enum class Scheme { Usual, HighContrast };
+
+// The colours of the window itself in a look (the usual look: the
+// application's palette with the button face as background).
+void SetWindowColours(QPalette& palette, Scheme scheme = Scheme::Usual);
+
 // Sets the colours of a look in a palette; false for a look that keeps the
 // window's colours.
-bool SetLookColours(Look look, QPalette& palette);
+bool SetLookColours(Look look, QPalette& palette, Scheme scheme = Scheme::Usual);
 
 // The colour of the frame around the control with the keyboard focus.
-QColor FocusColour();
+QColor FocusColour(Scheme scheme = Scheme::Usual);
+
+// The colour of the characters on the language image buttons.
+QColor LanguageImageColour(Scheme scheme = Scheme::Usual);
 
 }  // namespace torvik::ui

@@ -24,12 +24,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/settings.h"
 #include "app/startup.h"
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
 #include "ops/reader_operations.h"
+#include "ui/desktop_contrast.h"
 #include "ui/fonts_icons.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
@@ -43,6 +45,11 @@ constexpr const char* kUsage =
     "usage: torvik-config [options] [Qt options]\n"
     "Configures a KELDO TORVIK reader over a serial line.\n"
     "%s"
+    "  --high-contrast    draw the window in its high-contrast look, and keep that\n"
+    "                     with the language (--usual-contrast goes back; without\n"
+    "                     either, the desktop's high-contrast setting or the kept\n"
+    "                     choice decides)\n"
+    "  --usual-contrast   draw the window in its usual look, and keep that\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "Qt's own options (-platform NAME, -display DISPLAY, -style NAME, ...) go to Qt.\n";
@@ -62,6 +69,7 @@ struct Options {
     // does, prints the window's size after each and ends (0: it kept its
     // size). A test drives it under a compositor.
     bool request_window_states = false;
+    std::optional<bool> high_contrast;  // --high-contrast, --usual-contrast
     // Qt's own options were given that choose the platform or the display;
     // Qt then finds its display without DISPLAY or WAYLAND_DISPLAY.
     bool qt_chooses_display = false;
@@ -156,6 +164,8 @@ std::optional<int> parse_options(int argc, char** argv, Options& options,
             options.screenshot_script = true;
         } else if (arg == "--exit-after-first-paint") {
             options.exit_after_first_paint = true;
+        } else if (arg == "--high-contrast" || arg == "--usual-contrast") {
+            options.high_contrast = arg == "--high-contrast";
         } else if (arg == "--request-window-states") {
             options.request_window_states = true;
         } else if (arg == "--screenshot-dir") {
@@ -411,6 +421,18 @@ int main(int argc, char** argv) {
         // pnMsg's tooltip, the device of the stored COM number in
         // cmbBaudRate's; --trace prints the scan's account too.
         assembly.Create();
+        // The look: a choice on the command line is kept with the language.
+        if (options.high_contrast && *options.high_contrast != form.state.high_contrast) {
+            form.state.high_contrast = *options.high_contrast;
+            torvik::app::SaveLanguage(form.svc.store, form.state.language_name,
+                                      form.state.high_contrast);
+        }
+        if (torvik::ui::ChooseHighContrast(options.high_contrast,
+                                           !options.high_contrast &&
+                                               torvik::ui::DesktopAsksHighContrast(),
+                                           form.state.high_contrast)) {
+            window.set_scheme(torvik::ui::Scheme::HighContrast);
+        }
         window.show();  // the first show runs FormShow
         if (options.request_window_states) {
             QTimer::singleShot(500, &window, [&] { run_window_state_requests(window); });

@@ -92,7 +92,7 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
     // window's too.
     if (QApplication::windowIcon().isNull()) setWindowIcon(AppIcon());
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    SetWindowColours(pal);
     setPalette(pal);
     InstallAccessibleFactory();
     SetAccess(this, Access::Window);
@@ -550,6 +550,24 @@ void MainWindow::set_layout_scale(double scale) {
         fit_text(bound.widget);
     }
     if (focus_frame_ != nullptr) focus_frame_->follow(focus_frame_->target());
+}
+
+void MainWindow::set_scheme(Scheme scheme) {
+    if (scheme == scheme_) return;
+    scheme_ = scheme;
+    QPalette window_colours = QApplication::palette();
+    SetWindowColours(window_colours, scheme);
+    setPalette(window_colours);
+    for (auto& [control, bound] : widgets_) {
+        QPalette own = window_colours;
+        // A look without colours of its own inherits the window's again.
+        bound.widget->setPalette(SetLookColours(bound.row->look, own, scheme) ? own : QPalette());
+        if (auto* button = qobject_cast<QPushButton*>(bound.widget);
+            button && bound.row->icon != Icon::None) {
+            button->setIcon(ButtonImageOf(bound.row->icon, scheme).icon);
+        }
+    }
+    focus_frame_->set_color(FocusColour(scheme));
 }
 
 void MainWindow::fit_within(const QRect& available, const QMargins& frame) {

@@ -54,6 +54,10 @@ class MainWindow : public QWidget {
     void fit_within(const QRect& available, const QMargins& frame);
     double layout_scale() const { return scale_; }
 
+    // Draws the window in a look (the usual one at first).
+    void set_scheme(Scheme scheme);
+    Scheme scheme() const { return scheme_; }
+
     // True while the model's window is disabled, and after it is enabled
     // again until the input that arrived meanwhile has been taken out of the
     // queue: mouse and keyboard input to this window is swallowed.
@@ -114,6 +118,7 @@ class MainWindow : public QWidget {
     bool close_allowed_ = false;
     bool placed_with_frame_ = false;
     double scale_ = 1.0;
+    Scheme scheme_ = Scheme::Usual;
     void set_layout_scale(double scale);
 };
 
