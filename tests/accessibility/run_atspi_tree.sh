@@ -28,6 +28,7 @@ trap 'exit 1' HUP INT TERM
 chmod 700 "$dir"
 
 screen=1920x1080
-XDG_RUNTIME_DIR="$dir" XDG_CACHE_HOME="$dir/cache" HOME="$dir" TORVIK_SCREEN="$screen" \
+# On the virtual X display, whatever platform the other tests run on.
+QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$dir" XDG_CACHE_HOME="$dir/cache" HOME="$dir" TORVIK_SCREEN="$screen" \
     dbus-run-session -- xvfb-run -a -s "-screen 0 ${screen}x24" \
     /usr/bin/python3 "$here/atspi_tree.py" "$config" "$@"
