@@ -44,6 +44,8 @@ struct AppState {
     LinkSettings link;
     int language = 0;  // 0 English, 1 Simplified, 2 Traditional
     std::string language_name = "English";
+    // The window's high-contrast look, kept with the language.
+    bool high_contrast = false;
     bool reader_found = false;
     bool reading = false;
     // The stand-alone controls are shown (after the stand-alone mode

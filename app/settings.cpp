@@ -14,6 +14,9 @@ constexpr const char* kValueCommNo = "ScanCommNo";
 constexpr const char* kValueBaudRate = "ScanBaudRate";
 constexpr const char* kValueBaudRateNo = "ScanBaudRateNo";
 constexpr const char* kValueLanguage = "LanguageFlag";
+// Beside the four values of the registry key: the high-contrast look of
+// the window (1) or its usual look (0, or missing), kept with the language.
+constexpr const char* kValueHighContrast = "HighContrast";
 
 // An integer reads only from a 32-bit integer value. The stored 32 bits are
 // taken as a signed number, as the port and index fields are plain ints.
@@ -75,6 +78,14 @@ void read_values(const SettingsKey& key, AppState& state) {
         state.language_name = kLanguageNames[0];
         state.language = 0;
     }
+
+    if (const auto stored = key.query(kValueHighContrast)) {
+        const auto on = as_integer(*stored);
+        if (!on) return;
+        state.high_contrast = *on != 0;
+    } else {
+        state.high_contrast = false;
+    }
 }
 
 StoredValue dword_value(int number) {
@@ -116,6 +127,15 @@ void SaveLanguage(SettingsStore& store, const std::string& language_name) {
     auto key = store.open_key(kSettingsKeyPath, /*create=*/true);
     if (!key) return;
     key->write(kValueLanguage, string_value(language_name));
+    key->close();
+}
+
+void SaveLanguage(SettingsStore& store, const std::string& language_name, bool high_contrast) {
+    auto key = store.open_key(kSettingsKeyPath, /*create=*/true);
+    if (!key) return;
+    if (key->write(kValueLanguage, string_value(language_name))) {
+        key->write(kValueHighContrast, dword_value(high_contrast ? 1 : 0));
+    }
     key->close();
 }
 

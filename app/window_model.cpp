@@ -256,7 +256,7 @@ void TfrmModule::FormShow() {
 void TfrmModule::SwitchLanguage(int language) {
     state.language = language;
     state.language_name = kLanguageNames[static_cast<size_t>(language)];
-    SaveLanguage(svc.store, state.language_name);
+    SaveLanguage(svc.store, state.language_name, state.high_contrast);
     FormShow();
 }
 

@@ -2,8 +2,10 @@
 # SPDX-License-Identifier: MIT
 # Pictures of the main window for the documentation: English after a scan
 # of the simulated reader, both Chinese languages, and a live reading with
-# a card. Saves docs/window-en.png, window-zh-hans.png, window-zh-hant.png
-# and window-reading.png.
+# a card; the window at 200 % on a 1920x1080 screen, and in its
+# high-contrast look. Saves docs/window-en.png, window-zh-hans.png,
+# window-zh-hant.png, window-reading.png, window-200-percent.png and
+# window-high-contrast.png.
 #
 #   scripts/screenshots.sh [build-dir]     (default: build-ui)
 set -eu
@@ -29,4 +31,17 @@ mkdir -p "$out"
 # the pictures never depend on what an earlier run stored.
 timeout 90 xvfb-run -a -s "-screen 0 1024x768x24" \
     "$build/torvik-config" --simulate --screenshot-dir "$out" --screenshot-script
+
+# The same sequence at the desktop scale of 200 % on 1920x1080 (where the
+# layout is drawn smaller to fit) and in the high-contrast look; only their
+# first picture is kept.
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/torvik-shots.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+QT_SCALE_FACTOR=2 timeout 90 xvfb-run -a -s "-screen 0 1920x1080x24" \
+    "$build/torvik-config" --simulate --screenshot-dir "$tmp/scaled" --screenshot-script
+cp "$tmp/scaled/window-en.png" "$out/window-200-percent.png"
+timeout 90 xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$build/torvik-config" --simulate --high-contrast --screenshot-dir "$tmp/contrast" \
+    --screenshot-script
+cp "$tmp/contrast/window-en.png" "$out/window-high-contrast.png"
 ls -l "$out"/window-*.png

@@ -509,5 +509,45 @@ TEST(Catalogue, OutOfRangeGivesEmptyText) {
     for (const auto& [row, lang] : cases) EXPECT_EQ(catalogue_text(row, lang), "");
 }
 
+// The window's look, kept with the language: written by the same save,
+// read back, and a stored value of the wrong type read as nothing.
+TEST(Settings, HighContrastIsKeptWithTheLanguage) {
+    struct Case {
+        const char* label;
+        std::string file;  // the file before; empty: none
+        bool save, saved_on;
+        bool expected;
+        std::string language;
+    };
+    const Case cases[] = {
+        {"saved on", "", true, true, true, "ChineseGB"},
+        {"saved off", reg("\"LanguageFlag\"=\"English\"\n\"HighContrast\"=dword:00000001\n"), true,
+         false, false, "ChineseGB"},
+        {"stored on", reg("\"LanguageFlag\"=\"ChineseBIG5\"\n\"HighContrast\"=dword:00000001\n"),
+         false, false, true, "ChineseBIG5"},
+        {"missing", reg("\"LanguageFlag\"=\"ChineseBIG5\"\n"), false, false, false, "ChineseBIG5"},
+        {"a string", reg("\"LanguageFlag\"=\"ChineseGB\"\n\"HighContrast\"=\"1\"\n"), false, false,
+         false, "ChineseGB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir tmp;
+        if (!c.file.empty()) {
+            std::ofstream(tmp.file()) << c.file;
+        }
+        FileSettingsStore store(tmp.file());
+        if (c.save) {
+            SaveLanguage(store, c.language, c.saved_on);
+            EXPECT_EQ(read_text(tmp.file()),
+                      reg("\"LanguageFlag\"=\"" + c.language + "\"\n\"HighContrast\"=dword:0000000" +
+                          (c.saved_on ? "1" : "0") + "\n"));
+        }
+        AppState state;
+        LoadSettings(store, state);
+        EXPECT_EQ(state.high_contrast, c.expected);
+        EXPECT_EQ(state.language_name, c.language);
+    }
+}
+
 }  // namespace
 }  // namespace torvik::app

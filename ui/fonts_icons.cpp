@@ -138,16 +138,16 @@ QPixmap LanguageImage(const QString& text, const QString& cjk_family) {
     return pm;
 }
 
-ButtonImage ButtonImageOf(Icon icon) {
+ButtonImage ButtonImageOf(Icon icon, Scheme scheme) {
     switch (icon) {
         case Icon::Magnifier:
             return {MagnifierIcon(), QSize(16, 16)};
         case Icon::Close:
             return {CloseIcon(), QSize(16, 16)};
         case Icon::Simplified:
-            return {LanguageIcon(false), QSize(34, 16)};
+            return {LanguageIcon(false, LanguageImageColour(scheme)), QSize(34, 16)};
         case Icon::Traditional:
-            return {LanguageIcon(true), QSize(34, 16)};
+            return {LanguageIcon(true, LanguageImageColour(scheme)), QSize(34, 16)};
         case Icon::None:
             break;
     }

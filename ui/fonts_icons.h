@@ -43,13 +43,13 @@ QPixmap LanguageImage(const QString& text, const QString& cjk_family);
 // LanguageImage (Noto Sans CJK SC / TC, bold, 15 px) and are kept as their
 // coverage, so that showing the window loads no CJK face and decodes no
 // image file.
-QIcon LanguageIcon(bool traditional);
+QIcon LanguageIcon(bool traditional, const QColor& colour = Qt::red);
 
 // A button's image and the size it is drawn at; a null icon for none.
 struct ButtonImage {
     QIcon icon;
     QSize size;
 };
-ButtonImage ButtonImageOf(Icon icon);
+ButtonImage ButtonImageOf(Icon icon, Scheme scheme = Scheme::Usual);
 
 }  // namespace torvik::ui

@@ -314,11 +314,11 @@ constexpr unsigned char kBig5Mask2x[] = {
     55,  55,  55,  55,  55,  20,  0,   0,   0,   0,
 };
 
-QPixmap red_from_mask(const unsigned char* mask, int width, int height, qreal ratio) {
+QPixmap from_mask(const unsigned char* mask, int width, int height, qreal ratio, QRgb colour) {
     QImage image(width, height, QImage::Format_ARGB32);
     for (int y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) line[x] = qRgba(255, 0, 0, mask[y * width + x]);
+        for (int x = 0; x < width; ++x) line[x] = qRgba(qRed(colour), qGreen(colour), qBlue(colour), mask[y * width + x]);
     }
     image.setDevicePixelRatio(ratio);
     return QPixmap::fromImage(image);
@@ -326,10 +326,10 @@ QPixmap red_from_mask(const unsigned char* mask, int width, int height, qreal ra
 
 }  // namespace
 
-QIcon LanguageIcon(bool traditional) {
+QIcon LanguageIcon(bool traditional, const QColor& colour) {
     QIcon icon;
-    icon.addPixmap(red_from_mask(traditional ? kBig5Mask1x : kGbMask1x, 34, 16, 1));
-    icon.addPixmap(red_from_mask(traditional ? kBig5Mask2x : kGbMask2x, 68, 32, 2));
+    icon.addPixmap(from_mask(traditional ? kBig5Mask1x : kGbMask1x, 34, 16, 1, colour.rgb()));
+    icon.addPixmap(from_mask(traditional ? kBig5Mask2x : kGbMask2x, 68, 32, 2, colour.rgb()));
     return icon;
 }
 

@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The window layout: one row per control with its place in its parent, its
-// visual style, the shape or image it draws, and what the window does for it
+// visual style, the shape or image it draws, what the window does for it
 // beyond mirroring the model (the default button, a tooltip with its whole
-// text, the scan account's menu). The binding renders the window from these
+// text, the scan account's menu, keyboard focus), and what a screen reader
+// is told about it (its role where the kind does not say it, its name where
+// the caption does not). The binding renders the window from these
 // rows and reads nothing else about a control's looks from its name.
 #pragma once
 #include <QPalette>
 #include <span>
 #include <string_view>
+
+#include "ui/spoken.h"
 
 namespace torvik::ui {
 
@@ -46,6 +50,21 @@ enum class Behaviour : unsigned {
     // Carries the scan account as its hint: its context menu (and the
     // context-menu key anywhere in the window) offers to copy it.
     ScanAccountMenu = 1u << 2,
+    // Placed beyond the window's visible area: never reached by the mouse,
+    // so it takes no keyboard focus either (typing there would change text
+    // nobody sees).
+    NoKeyboardFocus = 1u << 3,
+};
+
+// What a screen reader is told a control is, where its kind does not say.
+enum class Access {
+    Own,         // its kind's role: button, list, scroll bar, check box, edit, label
+    Window,      // the main window, a frame with the window caption as its name
+    StatusLine,  // a status bar named by its text; the text is announced again
+                 // after every press, also when it did not change
+    LinkState,   // an image named with the link's state in words, busy while
+                 // the busy blinker runs
+    LampState,   // an image named with the card lamp's state in words
 };
 
 constexpr Behaviour operator|(Behaviour a, Behaviour b) {
@@ -67,6 +86,13 @@ struct LayoutRow {
     Shape shape = Shape::None;
     Icon icon = Icon::None;
     Behaviour behaviour = Behaviour::None;
+    Access access = Access::Own;
+    // The accessible name from the window's own table; None: the caption,
+    // or the caption of `label`. A list is named by a caption label (the
+    // way lists are named on Linux, where a list's own name is its value):
+    // `label`, or else one the window keeps hidden with this text.
+    Spoken spoken = Spoken::None;
+    std::string_view label = {};  // the caption label of the control, if any
 };
 
 // Every row, in no particular order.
@@ -85,8 +111,23 @@ struct LookFont {
 };
 LookFont FontOf(Look look);
 
+// The window's two looks: the usual one, and one of high contrast, where
+// every text reaches at least 4.5:1 against its background and the link
+// indicator 3:1 against the status line.
+enum class Scheme { Usual, HighContrast };
+
+// The colours of the window itself in a look (the usual look: the
+// application's palette with the button face as background).
+void SetWindowColours(QPalette& palette, Scheme scheme = Scheme::Usual);
+
 // Sets the colours of a look in a palette; false for a look that keeps the
 // window's colours.
-bool SetLookColours(Look look, QPalette& palette);
+bool SetLookColours(Look look, QPalette& palette, Scheme scheme = Scheme::Usual);
+
+// The colour of the frame around the control with the keyboard focus.
+QColor FocusColour(Scheme scheme = Scheme::Usual);
+
+// The colour of the characters on the language image buttons.
+QColor LanguageImageColour(Scheme scheme = Scheme::Usual);
 
 }  // namespace torvik::ui

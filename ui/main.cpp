@@ -10,11 +10,13 @@
 #include <QStyleFactory>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -22,12 +24,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/settings.h"
 #include "app/startup.h"
 #include "app/window_model.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
 #include "ops/reader_operations.h"
+#include "ui/desktop_contrast.h"
 #include "ui/fonts_icons.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
@@ -41,6 +45,11 @@ constexpr const char* kUsage =
     "usage: torvik-config [options] [Qt options]\n"
     "Configures a KELDO TORVIK reader over a serial line.\n"
     "%s"
+    "  --high-contrast    draw the window in its high-contrast look, and keep that\n"
+    "                     with the language (--usual-contrast goes back; without\n"
+    "                     either, the desktop's high-contrast setting or the kept\n"
+    "                     choice decides)\n"
+    "  --usual-contrast   draw the window in its usual look, and keep that\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "Qt's own options (-platform NAME, -display DISPLAY, -style NAME, ...) go to Qt.\n";
@@ -55,6 +64,12 @@ struct Options {
     bool screenshot_script = false;
     QString screenshot_dir = QStringLiteral(".");
     bool exit_after_first_paint = false;  // hidden: for the start-up benchmark
+    // Hidden: asks for the maximized and the full-screen state once the
+    // window is shown, as the maximize button of Qt's Wayland title bar
+    // does, prints the window's size after each and ends (0: it kept its
+    // size). A test drives it under a compositor.
+    bool request_window_states = false;
+    std::optional<bool> high_contrast;  // --high-contrast, --usual-contrast
     // Qt's own options were given that choose the platform or the display;
     // Qt then finds its display without DISPLAY or WAYLAND_DISPLAY.
     bool qt_chooses_display = false;
@@ -149,6 +164,10 @@ std::optional<int> parse_options(int argc, char** argv, Options& options,
             options.screenshot_script = true;
         } else if (arg == "--exit-after-first-paint") {
             options.exit_after_first_paint = true;
+        } else if (arg == "--high-contrast" || arg == "--usual-contrast") {
+            options.high_contrast = arg == "--high-contrast";
+        } else if (arg == "--request-window-states") {
+            options.request_window_states = true;
         } else if (arg == "--screenshot-dir") {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "torvik-config: %s needs a value\n", argv[i]);
@@ -213,9 +232,10 @@ class StartupMessages {
             return;
         }
         std::fprintf(stderr,
-                     "torvik-config: the display %s cannot be opened (is the X server "
-                     "running, and may this user use it? without a desktop, run the window "
-                     "under xvfb-run -a; torvikctl runs every operation from a terminal)\n",
+                     "torvik-config: the display %s cannot be opened (is its X11 server or "
+                     "Wayland compositor running, and may this user use it? without a desktop, "
+                     "run the window under xvfb-run -a; torvikctl runs every operation from a "
+                     "terminal)\n",
                      display_.empty() ? "of this session" : ("\"" + display_ + "\"").c_str());
         std::fflush(stderr);
         std::_Exit(1);
@@ -303,6 +323,47 @@ void run_screenshot_script(MainWindow& window, TfrmModule& form, const QString& 
     QCoreApplication::exit(status);
 }
 
+// Asks for each state the window refuses, one after the other with time for
+// the compositor to answer, and prints the size it has afterwards. Ends the
+// event loop with 0 when the size and the plain state never changed.
+void run_window_state_requests(MainWindow& window) {
+    struct Step {
+        const char* name;
+        Qt::WindowState state;
+    };
+    static constexpr Step kSteps[] = {{"maximized", Qt::WindowMaximized},
+                                      {"fullscreen", Qt::WindowFullScreen}};
+    struct Run {
+        QSize before;
+        size_t next = 0;
+        bool changed = false;
+        QTimer timer;
+    };
+    auto run = std::make_shared<Run>();
+    run->before = window.size();
+    std::printf("window-size shown %dx%d\n", run->before.width(), run->before.height());
+    std::fflush(stdout);
+    QObject::connect(&run->timer, &QTimer::timeout, &window, [&window, run] {
+        // The answer to the previous request has arrived by now.
+        if (run->next > 0) {
+            const QSize now = window.size();
+            const bool plain = !(window.windowHandle()->windowStates() &
+                                 (Qt::WindowMaximized | Qt::WindowFullScreen));
+            std::printf("window-size after %s %dx%d %s\n", kSteps[run->next - 1].name,
+                        now.width(), now.height(), plain ? "plain" : "not plain");
+            std::fflush(stdout);
+            if (now != run->before || !plain) run->changed = true;
+        }
+        if (run->next == std::size(kSteps)) {
+            run->timer.stop();
+            QCoreApplication::exit(run->changed ? 3 : 0);
+            return;
+        }
+        window.windowHandle()->setWindowStates(kSteps[run->next++].state);
+    });
+    run->timer.start(1000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -361,7 +422,22 @@ int main(int argc, char** argv) {
         // pnMsg's tooltip, the device of the stored COM number in
         // cmbBaudRate's; --trace prints the scan's account too.
         assembly.Create();
+        // The look: a choice on the command line is kept with the language.
+        if (options.high_contrast && *options.high_contrast != form.state.high_contrast) {
+            form.state.high_contrast = *options.high_contrast;
+            torvik::app::SaveLanguage(form.svc.store, form.state.language_name,
+                                      form.state.high_contrast);
+        }
+        if (torvik::ui::ChooseHighContrast(options.high_contrast,
+                                           !options.high_contrast &&
+                                               torvik::ui::DesktopAsksHighContrast(),
+                                           form.state.high_contrast)) {
+            window.set_scheme(torvik::ui::Scheme::HighContrast);
+        }
         window.show();  // the first show runs FormShow
+        if (options.request_window_states) {
+            QTimer::singleShot(500, &window, [&] { run_window_state_requests(window); });
+        }
         if (options.screenshot_script) {
             QTimer::singleShot(
                 500, &window, [&] { run_screenshot_script(window, form, options.screenshot_dir); });

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/main_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -19,9 +20,11 @@
 #include <string_view>
 
 #include "app/diagnostics.h"
+#include "ui/accessibility.h"
 #include "ui/fonts_icons.h"
 #include "ui/text_fit.h"
 #include "ui/widgets.h"
+#include "ui/window_states.h"
 
 namespace torvik::ui {
 
@@ -30,6 +33,14 @@ using app::Kind;
 using app::Prop;
 
 namespace {
+
+// A caption as the name of the control it labels: as shown, without the
+// colon that ends it.
+QString name_from_caption(const std::string& caption) {
+    QString name = PlainCaption(DisplayText(caption)).trimmed();
+    while (name.endsWith(u':') || name.endsWith(QChar(0xFF1A))) name.chop(1);
+    return name.trimmed();
+}
 
 QColor to_qcolor(app::Rgb c) {
     return QColor(c.r, c.g, c.b);
@@ -81,8 +92,10 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
     // window's too.
     if (QApplication::windowIcon().isNull()) setWindowIcon(AppIcon());
     QPalette pal = palette();
-    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    SetWindowColours(pal);
     setPalette(pal);
+    InstallAccessibleFactory();
+    SetAccess(this, Access::Window);
     // Every widget gets the families of the language in force from the
     // start, so the first captions need no second pass over the fonts.
     font_language_ = form_.state.language;
@@ -105,6 +118,9 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
         by_name_[c->name()] = w;
         style_widget(*row, w);
         connect_input(*c, w);
+        if (row->access != Access::Own) SetAccess(w, row->access);
+        if (row->access == Access::StatusLine) status_widget_ = w;
+        if (Has(row->behaviour, Behaviour::NoKeyboardFocus)) w->setFocusPolicy(Qt::NoFocus);
         if (Has(row->behaviour, Behaviour::DefaultButton)) {
             // Drawn as such; Enter presses it (see keyPressEvent).
             default_button_ = qobject_cast<QPushButton*>(w);
@@ -115,6 +131,30 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
             scan_account_widget_ = w;
         }
     }
+
+    // A caption label points at the control it names (screen readers read
+    // it as the control's label).
+    for (const auto& [control, bound] : widgets_) {
+        if (!bound.row->label.empty()) {
+            if (auto* label = qobject_cast<QLabel*>(widget(std::string(bound.row->label))))
+                label->setBuddy(bound.widget);
+        } else if (control->kind() == Kind::List && bound.row->spoken != Spoken::None) {
+            auto* caption = new QLabel(bound.widget->parentWidget());
+            caption->setObjectName(qstr(control->name() + "Caption"));
+            caption->hide();
+            caption->setBuddy(bound.widget);
+            hidden_captions_[bound.widget] = caption;
+        }
+    }
+
+    // The keyboard focus is always seen: a frame goes around the control
+    // that has it.
+    focus_frame_ = new FocusFrame(this);
+    focus_frame_->set_color(FocusColour());
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        focus_frame_->follow(now != nullptr && now != this && now->window() == this ? now
+                                                                                     : nullptr);
+    });
 
     // Tab order follows the order of the controls.
     QWidget* previous = nullptr;
@@ -142,6 +182,7 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
     };
     for (Control* c : form_.controls()) mirror_all(*c);
     if (font_language_ != form_.state.language) refresh_language_fonts();
+    name_controls();
 }
 
 MainWindow::~MainWindow() {
@@ -257,7 +298,13 @@ void MainWindow::style_widget(const LayoutRow& row, QWidget* w) {
 void MainWindow::connect_input(Control& c, QWidget* w) {
     Control* ctl = &c;
     if (auto* b = qobject_cast<QPushButton*>(w)) {
-        connect(b, &QPushButton::clicked, this, [this, ctl] { form_.press(*ctl); });
+        connect(b, &QPushButton::clicked, this, [this, ctl] {
+            const unsigned before = status_changes_;
+            form_.press(*ctl);
+            // What the operation ended with is heard even when the text
+            // stayed the same (a refusal, a second success).
+            if (status_changes_ == before) announce_status();
+        });
     } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
         connect(cb, &QComboBox::currentIndexChanged, this, [this, ctl, cb](int index) {
             form_.user_set_index(*ctl, index);
@@ -321,6 +368,8 @@ void MainWindow::mirror(Control& c, Prop prop) {
         } else {
             t->stop();
         }
+        // The busy blinker's run is the link indicator's busy state.
+        if (&c == &form_.tmrBusy) show_lamp_states();
         return;
     }
     auto it = widgets_.find(&c);
@@ -358,17 +407,21 @@ void MainWindow::mirror(Control& c, Prop prop) {
                        b && c.kind() != Kind::ImageButton) {
                 b->setText(DisplayText(c.caption()));
             }
+            if (w == status_widget_) ++status_changes_;
             if (form_.state.language != font_language_) {
                 refresh_language_fonts();
             } else {
                 fit_text(w);
             }
+            // A caption label's text is the name of the control it labels.
+            if (c.kind() == Kind::Label) name_controls();
             break;
         case Prop::Enabled:
             w->setEnabled(c.enabled());
             break;
         case Prop::Visible:
             w->setVisible(c.visible());
+            if (focus_frame_ != nullptr && focus_frame_->target() == w) focus_frame_->follow(w);
             break;
         case Prop::Index:
             if (auto* cb = qobject_cast<QComboBox*>(w)) cb->setCurrentIndex(c.index());
@@ -381,6 +434,7 @@ void MainWindow::mirror(Control& c, Prop prop) {
             break;
         case Prop::Color:
             if (auto* s = qobject_cast<ShapeWidget*>(w)) s->set_color(to_qcolor(c.color()));
+            show_lamp_states();
             break;
         case Prop::Hint:
             if (Has(row.behaviour, Behaviour::WholeTextTooltip)) {
@@ -404,17 +458,129 @@ void MainWindow::refresh_language_fonts() {
         apply(bound.widget);
         fit_text(bound.widget);
     }
+    name_controls();
+}
+
+void MainWindow::name_controls() {
+    const int language = form_.state.language;
+    for (const auto& [control, bound] : widgets_) {
+        const LayoutRow& row = *bound.row;
+        QString name;
+        if (row.access == Access::LinkState || row.access == Access::LampState) {
+            continue;  // named with their state
+        } else if (row.spoken != Spoken::None) {
+            name = DisplayText(std::string(SpokenText(row.spoken, language)));
+        } else if (!row.label.empty()) {
+            if (const Control* label = form_.find(std::string(row.label)))
+                name = name_from_caption(label->caption());
+        }
+        if (!name.isEmpty() && bound.widget->accessibleName() != name)
+            bound.widget->setAccessibleName(name);  // tells screen readers
+        if (const auto caption = hidden_captions_.find(bound.widget);
+            caption != hidden_captions_.end() && caption->second->text() != name) {
+            caption->second->setText(name);
+        }
+    }
+    show_lamp_states();
+}
+
+void MainWindow::show_lamp_states() {
+    const int language = form_.state.language;
+    for (const auto& [control, bound] : widgets_) {
+        auto* lamp = qobject_cast<ShapeWidget*>(bound.widget);
+        if (lamp == nullptr) continue;
+        Spoken state = Spoken::None;
+        bool busy = false;
+        if (bound.row->access == Access::LinkState) {
+            busy = form_.tmrBusy.enabled();
+            state = busy                                 ? Spoken::Busy
+                    : control->color() == app::kYellow ? Spoken::ReaderFound
+                                                       : Spoken::Failed;
+        } else if (bound.row->access == Access::LampState) {
+            state = control->color() == app::kWhite ? Spoken::LampOff : Spoken::LampLit;
+        } else {
+            continue;
+        }
+        if (lamp->busy() != busy) {
+            lamp->set_busy(busy);
+            QAccessible::State changed;
+            changed.busy = true;
+            QAccessibleStateChangeEvent event(lamp, changed);
+            QAccessible::updateAccessibility(&event);
+        }
+        const QString name = DisplayText(NameWithState(bound.row->spoken, state, language));
+        if (lamp->accessibleName() != name) lamp->setAccessibleName(name);
+    }
+}
+
+void MainWindow::announce_status() {
+    if (status_widget_ == nullptr) return;
+    QAccessibleEvent event(status_widget_, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void MainWindow::fit_text(QWidget* w) {
     const auto base = base_px_.find(w);
-    if (base != base_px_.end()) FitText(w, base->second);
+    if (base != base_px_.end()) FitText(w, static_cast<int>(std::lround(base->second * scale_)));
+}
+
+void MainWindow::set_layout_scale(double scale) {
+    if (scale == scale_) return;
+    scale_ = scale;
+    const auto px = [scale](int layout_px) {
+        return std::max(1, static_cast<int>(std::lround(layout_px * scale)));
+    };
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+    QFont window_font = font();
+    window_font.setPixelSize(px(kWindowFontPx));
+    setFont(window_font);
+    for (auto& [control, bound] : widgets_) {
+        const Place& p = bound.row->place;
+        bound.widget->setGeometry(ScaledPlace(p.x, p.y, p.width, p.height, scale));
+        const int base = base_px_[bound.widget];
+        if (bound.widget->testAttribute(Qt::WA_SetFont)) {
+            QFont f = bound.widget->font();
+            f.setPixelSize(px(base));
+            bound.widget->setFont(f);
+        }
+        if (auto* button = qobject_cast<QPushButton*>(bound.widget);
+            button && bound.row->icon != Icon::None) {
+            button->setIconSize(ButtonImageOf(bound.row->icon).size * scale);
+        }
+        fit_text(bound.widget);
+    }
+    if (focus_frame_ != nullptr) focus_frame_->follow(focus_frame_->target());
+}
+
+void MainWindow::set_scheme(Scheme scheme) {
+    if (scheme == scheme_) return;
+    scheme_ = scheme;
+    QPalette window_colours = QApplication::palette();
+    SetWindowColours(window_colours, scheme);
+    setPalette(window_colours);
+    for (auto& [control, bound] : widgets_) {
+        QPalette own = window_colours;
+        // A look without colours of its own inherits the window's again.
+        bound.widget->setPalette(SetLookColours(bound.row->look, own, scheme) ? own : QPalette());
+        if (auto* button = qobject_cast<QPushButton*>(bound.widget);
+            button && bound.row->icon != Icon::None) {
+            button->setIcon(ButtonImageOf(bound.row->icon, scheme).icon);
+        }
+    }
+    focus_frame_->set_color(FocusColour(scheme));
+}
+
+void MainWindow::fit_within(const QRect& available, const QMargins& frame) {
+    set_layout_scale(FitScale(available, frame, QSize(kClientWidth, kClientHeight)));
+    move(WindowPlacement(available, size().grownBy(frame)));
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_once_) return;
     shown_once_ = true;
+    // Neither maximized nor full-screen, whoever asks.
+    if (QWindow* handle = windowHandle()) new FixedSizeStates(handle);
     place_on_screen();
     form_.dispatch([this] { form_.FormShow(); });
     if (font_language_ != form_.state.language) refresh_language_fonts();
@@ -428,7 +594,8 @@ void MainWindow::place_on_screen() {
     // bar (and so its move handle) at the top of the available area.
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     placed_with_frame_ = !frame.isNull();
-    move(WindowPlacement(s->availableGeometry(), size().grownBy(frame)));
+    // At a large desktop scale the layout may not fit: it is drawn smaller.
+    fit_within(s->availableGeometry(), frame);
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {

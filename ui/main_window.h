@@ -5,6 +5,7 @@
 // forwards user input (presses, list choices, scroll positions, typed text,
 // timer ticks) to it; no reader logic lives here.
 #pragma once
+#include <QLabel>
 #include <QPushButton>
 #include <QWidget>
 #include <string>
@@ -18,6 +19,8 @@ class QMenu;
 class QTimer;
 
 namespace torvik::ui {
+
+class FocusFrame;
 
 // The application's name as the desktop shows it.
 inline constexpr const char* kApplicationTitle = "KELDO TORVIK Reader Config";
@@ -45,6 +48,15 @@ class MainWindow : public QWidget {
     // changes after a language switch.
     void refresh_language_fonts();
     int font_language() const { return font_language_; }
+
+    // Draws the whole layout at the largest scale (at most 1) at which the
+    // window with its frame fits the available area, and places it there.
+    void fit_within(const QRect& available, const QMargins& frame);
+    double layout_scale() const { return scale_; }
+
+    // Draws the window in a look (the usual one at first).
+    void set_scheme(Scheme scheme);
+    Scheme scheme() const { return scheme_; }
 
     // True while the model's window is disabled, and after it is enabled
     // again until the input that arrived meanwhile has been taken out of the
@@ -75,6 +87,13 @@ class MainWindow : public QWidget {
     void mirror_all(app::Control& c);
     void fit_text(QWidget* w);
     void place_on_screen();
+    // Accessible names in the language in force: from the window's own
+    // table, from a control's caption label, and the lamps' states.
+    void name_controls();
+    void show_lamp_states();
+    // Tells screen readers the status line's text again (an operation that
+    // ended with the text it already showed, such as a refusal).
+    void announce_status();
     // Edit text as the model holds it (masked edits: the digits only).
     std::string edit_text(app::Control& c) const;
 
@@ -87,11 +106,20 @@ class MainWindow : public QWidget {
     QPushButton* default_button_ = nullptr;
     app::Control* scan_account_ = nullptr;  // the control whose hint is the scan account
     QWidget* scan_account_widget_ = nullptr;
+    QWidget* status_widget_ = nullptr;  // the status line, announced after every press
+    unsigned status_changes_ = 0;
+    FocusFrame* focus_frame_ = nullptr;
+    // Caption labels seen only by screen readers, for lists without a
+    // caption of their own.
+    std::unordered_map<const QWidget*, QLabel*> hidden_captions_;
     InputGate gate_{this};
     int font_language_ = -1;
     bool shown_once_ = false;
     bool close_allowed_ = false;
     bool placed_with_frame_ = false;
+    double scale_ = 1.0;
+    Scheme scheme_ = Scheme::Usual;
+    void set_layout_scale(double scale);
 };
 
 }  // namespace torvik::ui

@@ -10,6 +10,7 @@
 #include <QStyleOptionComboBox>
 #include <QTextDocumentFragment>
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <string_view>
 
@@ -147,6 +148,18 @@ QPoint WindowPlacement(const QRect& available, const QSize& frame) {
     };
     return {axis(available.x(), available.width(), frame.width()),
             axis(available.y(), available.height(), frame.height())};
+}
+
+double FitScale(const QRect& available, const QMargins& frame, const QSize& client) {
+    const double width = available.width() - frame.left() - frame.right();
+    const double height = available.height() - frame.top() - frame.bottom();
+    const double scale = std::min({1.0, width / client.width(), height / client.height()});
+    return scale > 0 ? scale : 1.0;
+}
+
+QRect ScaledPlace(int x, int y, int width, int height, double scale) {
+    const auto at = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
+    return QRect(QPoint(at(x), at(y)), QPoint(at(x + width) - 1, at(y + height) - 1));
 }
 
 }  // namespace torvik::ui

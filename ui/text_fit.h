@@ -5,6 +5,7 @@
 // which a text fits its control. Also where the window is placed on the
 // screen.
 #pragma once
+#include <QMargins>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -51,5 +52,14 @@ void FitText(QWidget* widget, int layout_px);
 // screen; when it is larger than the area in a direction, its top-left corner
 // (title bar included) at the area's top-left in that direction.
 QPoint WindowPlacement(const QRect& available, const QSize& frame);
+
+// The scale the layout is drawn at: 1 when the client area with the
+// window's frame fits the available area, else the largest scale at which
+// it does.
+double FitScale(const QRect& available, const QMargins& frame, const QSize& client);
+
+// A place of the layout at a scale: its edges are scaled and rounded, so
+// controls that touch or keep apart at 1 still do.
+QRect ScaledPlace(int x, int y, int width, int height, double scale);
 
 }  // namespace torvik::ui

@@ -109,6 +109,44 @@ void ShapeWidget::paintEvent(QPaintEvent*) {
     }
 }
 
+FocusFrame::FocusFrame(QWidget* window) : QWidget(window) {
+    setObjectName(QStringLiteral("focusFrame"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    hide();
+}
+
+void FocusFrame::set_color(const QColor& color) {
+    color_ = color;
+    update();
+}
+
+void FocusFrame::follow(QWidget* target) {
+    target_ = target;
+    if (target == nullptr || !target->isVisible()) {
+        hide();
+        return;
+    }
+    const QRect r(target->mapTo(parentWidget(), QPoint(0, 0)), target->size());
+    setGeometry(r.adjusted(-kWidth, -kWidth, kWidth, kWidth));
+    raise();
+    show();
+    update();
+}
+
+void FocusFrame::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(Qt::NoPen);
+    p.setBrush(color_);
+    const QRect outer = rect();
+    const QRect inner = outer.adjusted(kWidth, kWidth, -kWidth, -kWidth);
+    p.drawRect(QRect(outer.left(), outer.top(), outer.width(), kWidth));
+    p.drawRect(QRect(outer.left(), inner.bottom() + 1, outer.width(), kWidth));
+    p.drawRect(QRect(outer.left(), inner.top(), kWidth, inner.height()));
+    p.drawRect(QRect(inner.right() + 1, inner.top(), kWidth, inner.height()));
+}
+
 void LargeButton::paintEvent(QPaintEvent*) {
     QStylePainter p(this);
     QStyleOptionButton opt;

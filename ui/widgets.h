@@ -58,6 +58,9 @@ class ShapeWidget : public QWidget {
     ShapeWidget(Shape shape, QWidget* parent);
     void set_color(const QColor& color);
     QColor color() const { return color_; }
+    // While the busy blinker runs (told to screen readers).
+    void set_busy(bool busy) { busy_ = busy; }
+    bool busy() const { return busy_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -65,6 +68,29 @@ class ShapeWidget : public QWidget {
   private:
     Shape shape_;
     QColor color_ = Qt::white;
+    bool busy_ = false;
+};
+
+// The frame around the control that has the keyboard focus: drawn over the
+// window, just outside the control, in the look's focus colour; it never
+// takes a click.
+class FocusFrame : public QWidget {
+    Q_OBJECT
+  public:
+    explicit FocusFrame(QWidget* window);
+    void set_color(const QColor& color);
+    // Goes around `target` (a control of this window), or hides for nullptr.
+    void follow(QWidget* target);
+    QWidget* target() const { return target_; }
+    QColor color() const { return color_; }
+    static constexpr int kWidth = 2;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QWidget* target_ = nullptr;
+    QColor color_;
 };
 
 // A group box whose frame the tool draws itself, as the style draws it but

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QRect>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -150,6 +151,85 @@ TEST(LayoutTable, LooksShapesImagesAndBehavioursSuitTheKindOfTheirControl) {
             EXPECT_EQ(count[rule.behaviour], rule.exactly) << static_cast<int>(rule.behaviour);
         }
     }
+}
+
+TEST(LayoutTable, KeyboardFocusAndScreenReaderNamesSuitTheirControls) {
+    Model m;
+    std::map<torvik::ui::Access, int> count;
+    for (const LayoutRow& row : LayoutTable()) {
+        SCOPED_TRACE(std::string(row.name));
+        const Control* c = m.form.find(std::string(row.name));
+        ASSERT_NE(c, nullptr);
+        ++count[row.access];
+        // Exactly the controls beyond the right edge take no keyboard focus.
+        const bool beyond = row.parent.empty() && row.place.x >= torvik::ui::kClientWidth;
+        EXPECT_EQ(torvik::ui::Has(row.behaviour, Behaviour::NoKeyboardFocus), beyond);
+        switch (row.access) {
+            case torvik::ui::Access::StatusLine:
+                EXPECT_EQ(c->kind(), Kind::Panel);
+                break;
+            case torvik::ui::Access::LinkState:
+            case torvik::ui::Access::LampState:
+                EXPECT_EQ(c->kind(), Kind::Shape);
+                EXPECT_NE(row.spoken, torvik::ui::Spoken::None);
+                break;
+            case torvik::ui::Access::Window:
+                ADD_FAILURE() << "the window has no row";
+                break;
+            case torvik::ui::Access::Own:
+                // A lamp says its state, so it needs one of the lamp roles.
+                EXPECT_NE(c->kind(), Kind::Shape);
+                break;
+        }
+        // Controls that show no text of their own are named by the table or
+        // by a caption label.
+        switch (c->kind()) {
+            case Kind::ImageButton:
+            case Kind::List:
+            case Kind::ScrollBar:
+            case Kind::CheckBox:
+            case Kind::Edit:
+            case Kind::MaskedEdit:
+                EXPECT_TRUE(row.spoken != torvik::ui::Spoken::None || !row.label.empty());
+                break;
+            default:
+                break;
+        }
+        if (!row.label.empty()) {
+            const Control* label = m.form.find(std::string(row.label));
+            ASSERT_NE(label, nullptr) << row.label;
+            EXPECT_EQ(label->kind(), Kind::Label);
+            EXPECT_EQ(label->parent(), c->parent());
+        }
+    }
+    EXPECT_EQ(count[torvik::ui::Access::StatusLine], 1);
+    EXPECT_EQ(count[torvik::ui::Access::LinkState], 1);
+}
+
+TEST(SpokenTexts, EveryEntryIsWrittenInEachLanguageAndNamesAreDistinct) {
+    for (int language = 0; language < 3; ++language) {
+        SCOPED_TRACE(language);
+        std::set<std::string_view> names;
+        for (int i = 1; i < static_cast<int>(torvik::ui::Spoken::Count); ++i) {
+            const auto entry = static_cast<torvik::ui::Spoken>(i);
+            const std::string_view text = torvik::ui::SpokenText(entry, language);
+            EXPECT_FALSE(text.empty()) << i;
+            // Chinese entries are written in Chinese, not left in English.
+            if (language > 0) {
+                EXPECT_TRUE(std::any_of(text.begin(), text.end(),
+                                        [](char ch) { return (ch & 0x80) != 0; }))
+                    << text;
+            }
+        }
+        // Two controls never share a name from the table.
+        for (const LayoutRow& row : LayoutTable()) {
+            if (row.spoken == torvik::ui::Spoken::None) continue;
+            EXPECT_TRUE(names.insert(torvik::ui::SpokenText(row.spoken, language)).second)
+                << row.name;
+        }
+    }
+    EXPECT_TRUE(torvik::ui::SpokenText(torvik::ui::Spoken::Count, 0).empty());
+    EXPECT_TRUE(torvik::ui::SpokenText(torvik::ui::Spoken::ReaderId, 3).empty());
 }
 
 }  // namespace

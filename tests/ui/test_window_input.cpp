@@ -29,6 +29,7 @@
 #include "tests/harness.h"
 #include "ui/main_window.h"
 #include "ui/qt_platform.h"
+#include "ui/layout_table.h"
 #include "ui/text_fit.h"
 
 namespace {
@@ -368,6 +369,88 @@ TEST(WindowPlacement, CentredWithinTheAreaOrTopLeftWhenTooLarge) {
     for (const Case& c : cases) {
         EXPECT_EQ(torvik::ui::WindowPlacement(c.area, c.frame), c.expected) << c.screen;
     }
+}
+
+TEST(WindowScale, TheWholeLayoutShrinksToTheLargestScaleThatFits) {
+    // Available areas in Qt's device-independent pixels: the screen divided
+    // by the desktop's scale, less a top bar of 27; a title bar of 37.
+    struct Case {
+        const char* screen;
+        QRect available;
+        bool shrinks;
+    };
+    const QMargins frame(1, 37, 1, 1);
+    const Case cases[] = {
+        {"1920x1080 at 200 %", {0, 27, 960, 513}, true},
+        {"1280x1024 at 200 %", {0, 27, 640, 485}, true},
+        {"1366x768 at 125 %", {0, 27, 1093, 587}, true},
+        {"1366x768 at 150 %", {0, 27, 911, 485}, true},
+        {"1920x1080 at 100 %", {0, 27, 1920, 1053}, false},
+        {"1366x768 at 100 %", {0, 27, 1366, 741}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screen);
+        ScrollRig rig;
+        MainWindow& window = *rig.window;
+        const int font_before = window.widget("pnMsg")->font().pixelSize();
+        window.fit_within(c.available, frame);
+        const double scale = window.layout_scale();
+        // The window with its frame lies within the area, tight in one
+        // direction when it had to shrink.
+        const QRect outer(window.pos(), window.size().grownBy(frame));
+        EXPECT_TRUE(c.available.contains(outer)) << outer.x() << "," << outer.y() << " "
+                                                 << outer.width() << "x" << outer.height();
+        if (!c.shrinks) {
+            EXPECT_EQ(scale, 1.0);
+            EXPECT_EQ(window.size(), QSize(621, 579));
+            continue;
+        }
+        EXPECT_LT(scale, 1.0);
+        EXPECT_TRUE(outer.height() >= c.available.height() - 1 ||
+                    outer.width() >= c.available.width() - 1);
+        // Every control of the window is inside it (the service controls
+        // stay beyond its edge), clear of its siblings, its text smaller.
+        std::vector<QWidget*> placed;
+        for (const torvik::ui::LayoutRow& row : torvik::ui::LayoutTable()) {
+            QWidget* w = window.widget(std::string(row.name));
+            ASSERT_NE(w, nullptr);
+            const QRect r = w->geometry();
+            if (!row.parent.empty()) {
+                EXPECT_TRUE(w->parentWidget()->rect().contains(r)) << row.name;
+            } else if (row.place.x < torvik::ui::kClientWidth) {
+                EXPECT_TRUE(window.rect().contains(r)) << row.name;
+            } else {
+                EXPECT_GE(r.left(), window.width()) << row.name;
+            }
+            for (QWidget* other : placed) {
+                if (other->parentWidget() == w->parentWidget()) {
+                    EXPECT_FALSE(other->geometry().intersects(r))
+                        << row.name << " overlaps " << other->objectName().toStdString();
+                }
+            }
+            placed.push_back(w);
+        }
+        EXPECT_LT(window.widget("pnMsg")->font().pixelSize(), font_before);
+        EXPECT_EQ(window.widget("btnExit")->geometry(),
+                  torvik::ui::ScaledPlace(360, 520, 257, 33, scale));
+    }
+}
+
+TEST(WindowScale, ScaledPlacesKeepTouchingEdgesTogether) {
+    struct Case {
+        int x, width, next_x;  // a place and the one that starts where it ends
+        double scale;
+    };
+    const Case cases[] = {{8, 345, 353, 0.83}, {0, 621, 621, 0.5}, {104, 249, 353, 0.777},
+                          {46, 26, 72, 0.91}};
+    for (const Case& c : cases) {
+        const QRect a = torvik::ui::ScaledPlace(c.x, 0, c.width, 10, c.scale);
+        const QRect b = torvik::ui::ScaledPlace(c.next_x, 0, 10, 10, c.scale);
+        EXPECT_EQ(a.right() + 1, b.left()) << c.x << " at " << c.scale;
+    }
+    EXPECT_EQ(torvik::ui::FitScale({0, 0, 1920, 1040}, {}, {621, 579}), 1.0);
+    EXPECT_DOUBLE_EQ(torvik::ui::FitScale({0, 0, 960, 540}, {0, 30, 0, 0}, {621, 579}),
+                     510.0 / 579.0);
 }
 
 }  // namespace
