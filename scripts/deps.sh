@@ -18,6 +18,7 @@ run_packages=(
   cmake
   pkg-config
   qt6-base-dev
+  qt6-base-private-dev  # the window's Wayland surface (maximize refused)
   qt6-wayland         # the window on a Wayland desktop
   libasound2-dev
   libudev-dev
@@ -33,6 +34,10 @@ test_packages=(
   libgtest-dev
   xvfb                # the window tests and screenshots under a virtual display
   xauth
+  weston              # the window under a Wayland compositor (headless)
+  python3-pyatspi     # the accessibility tree as a screen reader reads it
+  at-spi2-core
+  dbus-bin            # dbus-run-session for the accessibility bus
   clang               # fuzzing: libFuzzer with ASan + UBSan
   libclang-rt-14-dev
   umockdev            # the port listing against a mock udev
