@@ -127,7 +127,8 @@ int lock_file_pid(const std::string& contents) {
 UucpLock::UucpLock(std::vector<std::string> dirs, std::string proc_root)
     : dirs_(std::move(dirs)), proc_root_(std::move(proc_root)) {}
 
-bool UucpLock::live_owner(const std::string& path, PortHolder& holder, bool remove_stale) const {
+bool UucpLock::live_owner(const std::string& path, PortHolder& holder, bool remove_stale,
+                          bool* stale) const {
     std::string contents;
     int error = 0;
     if (!read_lock(path, contents, error)) return false;
@@ -143,19 +144,22 @@ bool UucpLock::live_owner(const std::string& path, PortHolder& holder, bool remo
         return true;
     }
     // The owner is gone, or the file names none: a stale lock.
+    if (stale != nullptr && pid > 0) *stale = true;
     if (remove_stale) ::unlink(path.c_str());
     return false;
 }
 
-UucpLock::Result UucpLock::acquire(const std::string& device_path, PortHolder& holder) {
+UucpLock::Result UucpLock::acquire(const std::string& device_path, PortHolder& holder,
+                                   bool* stale_found) {
     release();
+    if (stale_found != nullptr) *stale_found = false;
     const std::string name = lock_file_name(device_path);
     // Programs that take the lock by the plain last part of the path
     // ("LCK..5" for /dev/pts/5) are honoured too.
     const std::string short_name = "LCK.." + base_name(resolved(device_path));
     for (const std::string& dir : dirs_) {
         for (const std::string& n : {name, short_name}) {
-            if (live_owner(dir + "/" + n, holder, false)) return Result::kBusy;
+            if (live_owner(dir + "/" + n, holder, false, stale_found)) return Result::kBusy;
         }
     }
     for (const std::string& dir : dirs_) {
