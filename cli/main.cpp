@@ -22,18 +22,26 @@
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/session.h"
+#include "cli/terminal_stream.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
 #include "link/posix_serial.h"
+#include "link/terminal_text.h"
 #include "ops/operations.h"
 
 namespace {
 
 using namespace torvik;
 
+// A line on stderr; the text may carry what the command line or a file held.
+void Say(const std::string& text) {
+    std::fprintf(stderr, "torvikctl: %s\n", link::TerminalSafe(text).c_str());
+    std::fflush(stderr);
+}
+
 int Usage(const std::string& text) {
-    std::fprintf(stderr, "torvikctl: %s\n", text.c_str());
+    Say(text);
     return cli::kExitUsage;
 }
 
@@ -59,6 +67,9 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         app::Beeper& beeper = sound ? static_cast<app::Beeper&>(*sound) : silent;
         cli::NoCursor cursor;
         app::FileSettingsStore store(launch.settings_path());
+        // A settings file that is not one, or a lock file that is a link, is
+        // left alone; the technician is told once.
+        store.set_report(Say);
 
         app::TfrmModule form(app::Services{serial, clock, pump, beeper, cursor, errors, store});
         ops::BindOperations(form);
@@ -79,7 +90,7 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
             if (trace) {
                 trace->Line(text);
             } else if (!form.state.reader_found) {
-                std::fprintf(stderr, "%s\n", text.c_str());
+                std::fprintf(stderr, "%s\n", link::TerminalSafe(text).c_str());
             }
         });
 
@@ -88,6 +99,15 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         options.progress = ::isatty(STDERR_FILENO) == 1;
         options.stop_requests = &cli::g_stop_requests;
         options.errors_shown = [&errors] { return errors.shown; };
+        if (!trace) {
+            // What an opening did beyond the usual (a stale exclusive flag
+            // cleared) is said on stderr; the trace carries it otherwise.
+            form.port.set_watcher([&form](const link::PortEvent& event) {
+                if (!event.opening || !event.opened) return;
+                const std::string note = form.svc.serial.last_open_note();
+                if (!note.empty()) Say("COM" + std::to_string(event.port_number) + ": " + note);
+            });
+        }
         if (trace) {
             // The trace's own account of the port (the COM map, every opening
             // and closing); the frames come through torvikctl's own look at
@@ -142,8 +162,12 @@ int main(int argc, char** argv) {
     }
     link::ComMap com_map;
     for (const std::string& pin : inv.ports) {
-        if (!com_map.add_override(pin))
-            return Usage("bad --port value " + pin + " (expected COMn=PATH, n from 1 to 16)");
+        std::string why;
+        if (!com_map.add_override(pin, &why)) {
+            return Usage(link::ComMap::pin_well_formed(pin)
+                             ? "--port " + pin + " refused: " + why
+                             : "bad --port value " + pin + " (expected COMn=PATH, n from 1 to 16)");
+        }
     }
     if (inv.list_ports) {
         app::StartOptions start;
@@ -154,5 +178,12 @@ int main(int argc, char** argv) {
     // operation; the stop request (SIGHUP) ends it at the next clean point.
     std::signal(SIGPIPE, SIG_IGN);
     cli::InstallStopSignals();
-    return RunInvocation(inv, com_map);
+    // What the reader sent and names from files reach stdout: through a
+    // buffer that makes them safe for a terminal.
+    cli::TerminalSafeBuf safe_out(std::cout.rdbuf());
+    std::cout.rdbuf(&safe_out);
+    const int status = RunInvocation(inv, com_map);
+    std::cout.flush();
+    std::cout.rdbuf(safe_out.passes_to());
+    return status;
 }
