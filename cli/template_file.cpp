@@ -11,12 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "cli/json.h"
 #include "cli/text.h"
+#include "link/file_io.h"
+#include "link/terminal_text.h"
 
 namespace torvik::cli {
 
@@ -145,8 +146,11 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
         return std::nullopt;
     }
     if (version->number > kTemplateFormatVersion) {
-        error = "format version " + std::to_string(static_cast<long long>(version->number)) +
-                " is newer than this tool reads (" + std::to_string(kTemplateFormatVersion) + ")";
+        // Any whole number may stand there, far beyond what an integer holds.
+        char number[32];
+        std::snprintf(number, sizeof number, "%.15g", version->number);
+        error = "format version " + std::string(number) + " is newer than this tool reads (" +
+                std::to_string(kTemplateFormatVersion) + ")";
         return std::nullopt;
     }
     const JsonValue* encoding = doc->member("encoding");
@@ -211,7 +215,7 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
         } else if (status->text == "failed") {
             slot.status = SlotStatus::Failed;
         } else {
-            return damaged("unknown status \"" + status->text + "\"");
+            return damaged("unknown status \"" + link::TerminalSafe(status->text) + "\"");
         }
         if (slot.status != SlotStatus::Failed) {
             const JsonValue* pieces = item.member("pieces");
@@ -242,31 +246,39 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
 }
 
 std::optional<TemplateFile> LoadTemplateFile(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot be read: " + std::strerror(errno);
-        return std::nullopt;
-    }
+    // The name comes from the command line and goes to a terminal.
+    const std::string shown = ForTerminal(path);
     // A template file of every slot is well below a megabyte; anything far
     // larger is not one.
-    constexpr size_t kMaxBytes = 16 << 20;
-    std::string text;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<size_t>(in.gcount()));
-        if (text.size() > kMaxBytes) {
-            error = path + ": too large for a template file";
-            return std::nullopt;
-        }
+    constexpr size_t kMaxBytes = size_t{16} << 20;
+    // Only a regular file, reached without a link and opened without
+    // waiting: a FIFO or a device given as template file is refused before
+    // anything could block on it.
+    const link::Fd dir = link::OpenDirectoryOf(path);
+    std::string refusal;
+    struct stat st {};
+    link::Fd file;
+    if (dir.valid()) file = link::OpenRegularAt(dir.get(), link::BaseNameOf(path), O_RDONLY, refusal, &st);
+    if (!file.valid()) {
+        error = shown + (refusal.empty() ? ": cannot be read: " + std::string(std::strerror(errno))
+                                         : " " + refusal + ", not a template file");
+        return std::nullopt;
     }
-    if (in.bad()) {
-        error = path + ": cannot be read";
+    if (static_cast<uint64_t>(st.st_size) > kMaxBytes) {
+        error = shown + ": too large for a template file";
+        return std::nullopt;
+    }
+    std::string text;
+    text.reserve(static_cast<size_t>(st.st_size));
+    if (!link::ReadAll(file.get(), text, kMaxBytes)) {
+        error = shown + (text.size() > kMaxBytes ? ": too large for a template file"
+                                                 : ": cannot be read");
         return std::nullopt;
     }
     std::string why;
-    auto file = ParseTemplateFile(text, why);
-    if (!file) error = path + ": " + why;
-    return file;
+    auto parsed = ParseTemplateFile(text, why);
+    if (!parsed) error = shown + ": " + why;
+    return parsed;
 }
 
 bool SaveTemplateFile(const std::string& path, const TemplateFile& file, std::string& error) {
