@@ -278,7 +278,7 @@ int OpenTraceFile(const std::string& path) {
     struct stat st {};
     if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
-        throw refuse("it " + link::KindOf(st.st_mode).substr(3) +
+        throw refuse("it " + link::KindOf(st.st_mode) +
                      (S_ISLNK(st.st_mode) ? " (name the file it leads to)" : ""));
     }
     const int fd = ::openat(dir.get(), name.c_str(),
@@ -294,7 +294,7 @@ int OpenTraceFile(const std::string& path) {
     if (::fstat(fd, &st) != 0 ||
         (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode))) {
         ::close(fd);
-        throw refuse("it " + link::KindOf(st.st_mode).substr(3));
+        throw refuse("it " + link::KindOf(st.st_mode));
     }
     return fd;
 }
