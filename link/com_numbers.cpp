@@ -16,6 +16,18 @@ constexpr int64_t kSeenGranularitySeconds = 60;
 constexpr std::string_view kHeader =
     "# torvik-config: the COM number each serial device keeps (written by the tool)";
 
+// The device path and the adapter's name are what the device was last
+// seen as, for the technician: kept without control characters (which the
+// file cannot hold), as blanks. The identity is never changed: another
+// device may carry the cleaned name.
+std::string Blanked(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    }
+    return out;
+}
+
 bool HasControl(std::string_view text) {
     for (const char c : text) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
@@ -67,8 +79,8 @@ AssignOutcome AssignNumbers(std::vector<ComRecord>& records, const std::vector<K
     for (const KnownPort& p : present) present_keys.insert(p.key);
 
     for (const KnownPort& p : present) {
-        const std::string adapter = p.info.adapter();
-        const std::string& device = p.info.device;
+        const std::string adapter = Blanked(p.info.adapter());
+        const std::string device = Blanked(p.info.device);
         auto it = std::find_if(records.begin(), records.end(),
                                [&](const ComRecord& r) { return r.key == p.key; });
         if (it != records.end()) {

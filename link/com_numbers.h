@@ -61,7 +61,8 @@ struct AssignOutcome {
 // Brings the records up to date with the present devices at time `now`:
 // a present device with a record gets its last-seen time (kept to the
 // minute, so that the file is not rewritten at every look), device path and
-// adapter refreshed; a device without one gets the lowest number that is
+// adapter refreshed (with blanks for control characters, which the file
+// cannot hold); a device without one gets the lowest number that is
 // neither recorded nor in `reserved` (numbers pinned to a path for this
 // run). When all are taken, the number of the device absent longest (the
 // oldest last-seen time, the lower number on a tie) is given again; when
@@ -73,9 +74,10 @@ AssignOutcome AssignNumbers(std::vector<ComRecord>& records, const std::vector<K
 // Whether the file can hold a record exactly: a number from 1 to 16, an
 // identity that is not empty, a last-seen time that is not negative, and
 // no control character (tab, line feed, carriage return, escape, ...) in
-// identity, device or adapter. A name that carries one is odd (a hostile
-// USB string, a made-up device) but must not become another device's name
-// by being cleaned up: such a record keeps its number for the run only.
+// identity, device or adapter. An identity that carries one is odd (a
+// hostile USB string, a made-up device) but must not become another
+// device's identity by being cleaned up: such a record keeps its number
+// for the run only.
 bool IsRepresentable(const ComRecord& record);
 
 // The file text of the records, one line per number, and back. Rendering
