@@ -27,7 +27,7 @@ echo "== tests under sanitizers =="
 
 if [ -x "$here/fuzz/run.sh" ]; then
   echo "== fuzz smoke =="
-  "$here/fuzz/run.sh" "${TORVIK_FUZZ_SECONDS:-30}"
+  "$here/fuzz/run.sh" "${TORVIK_FUZZ_SECONDS:-10}"
 fi
 
 echo "== build (Release) =="
