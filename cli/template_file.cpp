@@ -41,11 +41,15 @@ std::string Hex8(uint32_t v) {
     return text;
 }
 
+// Tool, date, serial number and version are short; a text far longer is
+// not one this tool wrote and is refused before it is copied.
+constexpr size_t kMaxFieldBytes = 1024;
+
 // A string member that must hold bytes 0..255 only.
 bool BytesMember(const JsonValue& object, const char* name, std::string& out, bool required) {
     const JsonValue* v = object.member(name);
     if (v == nullptr) return !required;
-    if (v->type != JsonValue::Type::String) return false;
+    if (v->type != JsonValue::Type::String || v->text.size() > kMaxFieldBytes) return false;
     const auto bytes = Utf8ToLatin1(v->text);
     if (!bytes) return false;
     out = *bytes;
@@ -163,14 +167,14 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
     TemplateFile file;
     if (!BytesMember(*doc, "tool", file.tool, false) ||
         !BytesMember(*doc, "date", file.date, false)) {
-        error = "damaged: tool or date is not text";
+        error = "damaged: tool or date is not a short text";
         return std::nullopt;
     }
     if (const JsonValue* reader = doc->member("reader")) {
         if (reader->type != JsonValue::Type::Object ||
             !BytesMember(*reader, "serial", file.reader_serial, false) ||
             !BytesMember(*reader, "version", file.reader_version, false)) {
-            error = "damaged: reader serial or version is not text";
+            error = "damaged: reader serial or version is not a short text";
             return std::nullopt;
         }
     }
@@ -215,7 +219,8 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
         } else if (status->text == "failed") {
             slot.status = SlotStatus::Failed;
         } else {
-            return damaged("unknown status \"" + link::TerminalSafe(status->text) + "\"");
+            return damaged("unknown status \"" + link::TerminalSafe(status->text.substr(0, 40)) +
+                           (status->text.size() > 40 ? "...\"" : "\""));
         }
         if (slot.status != SlotStatus::Failed) {
             const JsonValue* pieces = item.member("pieces");
@@ -223,6 +228,11 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
                 return damaged("it does not hold three pieces");
             for (size_t p = 0; p < 3; ++p) {
                 const JsonValue& piece = pieces->items[p];
+                // Each byte takes at most two in UTF-8.
+                if (piece.type == JsonValue::Type::String &&
+                    piece.text.size() > 2 * kMaxPieceBytes)
+                    return damaged("piece " + std::to_string(p + 1) + " is longer than " +
+                                   std::to_string(kMaxPieceBytes) + " bytes");
                 const auto bytes = piece.type == JsonValue::Type::String
                                        ? Utf8ToLatin1(piece.text)
                                        : std::optional<std::string>();

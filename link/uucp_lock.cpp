@@ -26,13 +26,32 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Reads a lock file without following a link planted in its place. False
-// when it is not there.
+// Reads a lock file without following a link planted in its place, and
+// without opening anything but a regular file (the lock directory is
+// writable by every user: a FIFO or a device may stand there). False when
+// it is not there; `error` is set when something is there that cannot be
+// read as a lock file.
 bool read_lock(const std::string& path, std::string& contents, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        error = errno;
+        return error != ENOENT && error != ENOTDIR;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = EINVAL;
+        return true;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = errno;
         return error != ENOENT && error != ENOTDIR;
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino ||
+        opened.st_dev != st.st_dev) {
+        ::close(fd);
+        error = EINVAL;
+        return true;
     }
     char buf[128];
     ssize_t n = 0;

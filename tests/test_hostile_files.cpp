@@ -26,6 +26,8 @@
 #include "app/settings.h"
 #include "link/com_map.h"
 #include "link/com_number_file.h"
+#include "link/posix_serial.h"
+#include "link/uucp_lock.h"
 #include "tests/port_rig.h"
 #include "tests/scratch_dir.h"
 
@@ -261,6 +263,38 @@ TEST(HostileFiles, OnlyALockFileMadeNowIsGivenItsMode) {
     SaveSettings(dir.dir);
     ASSERT_EQ(::stat((dir.dir / "settings.reg.lock").c_str(), &lock), 0);
     EXPECT_EQ(lock.st_mode & 07777, 0600u);
+}
+
+// The serial lock directory is writable by every user: what stands there
+// under a port's lock file name and is no lock file is neither followed,
+// opened nor removed, and the port counts as held by someone unknown.
+TEST(HostileFiles, PlantedSerialLockFilesAreNotOpenedAndThePortIsLeftAlone) {
+    for (const Plant& plant : kPlants) {
+        SCOPED_TRACE(plant.what);
+        if (plant.needs_root && ::geteuid() != 0) continue;
+        Pty pty;
+        ASSERT_FALSE(pty.slave.empty());
+        link::ComMap map("/nonexistent-dev", "/nonexistent-sys");
+        ASSERT_TRUE(map.add_override("COM3=" + pty.slave));
+        TempDir locks, elsewhere;
+        const Victim victim(elsewhere.dir / "shadow");
+        const fs::path missing = elsewhere.dir / "made-by-root";
+        const fs::path at = locks.dir / link::lock_file_name(pty.slave);
+        ASSERT_TRUE(plant.make(at, victim.path, missing));
+        OpenWatch watch(at.string());
+
+        link::PosixSerialDevice dev(map, {locks.dir.string()});
+        EXPECT_FALSE(dev.open(3, "19200,e,8,1"));
+        EXPECT_EQ(dev.last_open_failure(), "COM3 (" + pty.slave + "): busy (held by another program)");
+
+        victim.expect_unchanged();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(missing)));
+        EXPECT_TRUE(fs::exists(fs::symlink_status(at)));
+        if (watch.works() && !fs::is_symlink(at)) {
+            EXPECT_FALSE(watch.opened());
+        }
+        EXPECT_EQ(locks.entries().size(), 1u);  // nothing of ours left beside it
+    }
 }
 
 // Two adapters whose names differ only by a control character: neither

@@ -96,6 +96,35 @@ TEST(TemplateFileRead, FormatVersionsBeyondAnyIntegerAreRefusedInWords) {
     }
 }
 
+TEST(TemplateFileRead, OverlongTextsAreRefusedAndNotRepeated) {
+    const std::string head = "{\"format\": \"torvik-templates\", \"version\": 1, ";
+    const std::string big(1 << 20, 'x');
+    struct Row {
+        const char* what;
+        std::string text;
+        std::string error;
+    } const rows[] = {
+        {"a tool name of a megabyte", head + "\"tool\": \"" + big + "\", \"slots\": []}",
+         "damaged: tool or date is not a short text"},
+        {"a serial number of a megabyte",
+         head + "\"reader\": {\"serial\": \"" + big + "\"}, \"slots\": []}",
+         "damaged: reader serial or version is not a short text"},
+        {"a piece of a megabyte",
+         head + "\"slots\": [{\"slot\": 4, \"status\": \"ok\", \"pieces\": [\"" + big +
+             "\", \"\", \"\"]}]}",
+         "slot 4 is damaged: piece 1 is longer than 256 bytes"},
+        {"a status of a megabyte",
+         head + "\"slots\": [{\"slot\": 4, \"status\": \"" + big + "\"}]}",
+         "slot 4 is damaged: unknown status \"" + big.substr(0, 40) + "...\""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::string error;
+        EXPECT_FALSE(cli::ParseTemplateFile(r.text, error));
+        EXPECT_EQ(error, r.error);
+    }
+}
+
 TEST(TemplateFileRead, OnlyRegularFilesAreOpenedAndErrorsAreSafeForATerminal) {
     TempDir dir;
     const fs::path good = dir.dir / "good.json";
