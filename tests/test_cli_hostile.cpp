@@ -8,16 +8,10 @@
 // root's leaves that file as it was. Every COM number is pinned (the
 // simulated reader or a test line on COM1, missing files for the rest), so
 // no serial port of this machine is opened.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,6 +23,7 @@
 #include "cli/text.h"
 #include "link/terminal_text.h"
 #include "link/uucp_lock.h"
+#include "tests/child_process.h"
 #include "tests/port_rig.h"
 #include "tests/scratch_dir.h"
 #include "tests/sim_process.h"
@@ -41,14 +36,9 @@ namespace fs = std::filesystem;
 const std::string kTitle = "\x1b]2;owned\x07";
 const std::string kClear = "\x1b[2J";
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
 // Runs torvikctl with the settings in `dir` and COM1 pinned to `com1`
 // (nothing when empty), every other number to a missing file.
-Outcome RunCtl(const TempDir& dir, const std::string& com1, std::vector<std::string> args) {
+ProgramRun RunCtl(const TempDir& dir, const std::string& com1, std::vector<std::string> args) {
     std::vector<std::string> full = {TORVIK_CTL_BINARY, "--settings",
                                      (dir.dir / "settings.reg").string()};
     for (int com = com1.empty() ? 1 : 2; com <= 16; ++com) {
@@ -61,38 +51,7 @@ Outcome RunCtl(const TempDir& dir, const std::string& com1, std::vector<std::str
         full.push_back("COM1=" + com1);
     }
     full.insert(full.end(), args.begin(), args.end());
-    int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
-        std::vector<char*> argv;
-        for (auto& a : full) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    Outcome r;
-    // stderr first: the program writes little there, and stdout's pipe
-    // holds what it writes meanwhile.
-    for (auto [fd, text] : {std::pair{err[0], &r.err}, std::pair{out[0], &r.out}}) {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) break;
-            text->append(buf, static_cast<size_t>(n));
-        }
-        ::close(fd);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    return RunProgram(full);
 }
 
 std::string ReadText(const fs::path& path) {
@@ -107,64 +66,10 @@ void StoreLink(const TempDir& dir, const std::string& settings) {
     app::SaveLinkSettings(store, app::LinkSettings{1, settings, 13});
 }
 
-void ExpectSafe(const Outcome& r) {
+void ExpectSafe(const ProgramRun& r) {
     EXPECT_TRUE(link::IsTerminalSafe(r.out)) << r.out;
     EXPECT_TRUE(link::IsTerminalSafe(r.err)) << r.err;
 }
-
-// A process named `name` with COM1's line open and, when `flock_it`, locked;
-// or holding the line's lock file in the system's lock directory.
-class NamedHolder {
-  public:
-    enum class How { kFlock, kLockFile };
-    NamedHolder(const std::string& device, const std::string& name, How how) {
-        int ready[2];
-        if (::pipe(ready) != 0 || ::pipe(release_) != 0) return;
-        if (how == How::kLockFile) {
-            lock_file_ = "/run/lock/" + link::lock_file_name(device);
-            if (fs::exists(lock_file_)) return;  // somebody's: leave it
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release_[1]);
-            ::prctl(PR_SET_NAME, name.c_str());
-            bool ok = false;
-            if (how == How::kFlock) {
-                const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-                ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            } else if (FILE* f = std::fopen(lock_file_.c_str(), "wx")) {
-                ok = std::fprintf(f, "%10d\n", static_cast<int>(::getpid())) > 0;
-                ok = std::fclose(f) == 0 && ok;
-            }
-            const char c = ok ? 'y' : 'n';
-            (void)!::write(ready[1], &c, 1);
-            char wait = 0;
-            (void)!::read(release_[0], &wait, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release_[0]);
-        char c = 0;
-        ok_ = ::read(ready[0], &c, 1) == 1 && c == 'y';
-        ::close(ready[0]);
-    }
-    ~NamedHolder() {
-        ::close(release_[1]);
-        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-        if (pid_ > 0 && !lock_file_.empty()) fs::remove(lock_file_);
-    }
-    NamedHolder(const NamedHolder&) = delete;
-    NamedHolder& operator=(const NamedHolder&) = delete;
-    bool ok() const { return ok_; }
-    int pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = -1;
-    int release_[2] = {-1, -1};
-    bool ok_ = false;
-    std::string lock_file_;
-};
 
 TEST(CliHostile, EscapeSequencesFromEachSourceAreShownEscaped) {
     struct Case {
@@ -186,7 +91,7 @@ TEST(CliHostile, EscapeSequencesFromEachSourceAreShownEscaped) {
             for (const char* json : {"", "--json"}) {
                 std::vector<std::string> args = {"info"};
                 if (*json) args.insert(args.begin(), json);
-                const Outcome r = RunCtl(dir, sim.path(), args);
+                const ProgramRun r = RunCtl(dir, sim.path(), args);
                 EXPECT_EQ(r.status, 0) << r.out << r.err;
                 ExpectSafe(r);
                 const std::string want =
@@ -200,7 +105,7 @@ TEST(CliHostile, EscapeSequencesFromEachSourceAreShownEscaped) {
             StoreLink(dir, "230400," + seq + ",8,1");
             SimProcess sim({"--baud", "230400"});
             const fs::path trace = dir.dir / "trace.log";
-            const Outcome r = RunCtl(dir, sim.path(), {"--trace=" + trace.string(), "info"});
+            const ProgramRun r = RunCtl(dir, sim.path(), {"--trace=" + trace.string(), "info"});
             EXPECT_EQ(r.status, 0) << r.out << r.err;
             ExpectSafe(r);
             EXPECT_NE(r.out.find("COM1 230400," + shown + ",8,1"), std::string::npos) << r.out;
@@ -210,15 +115,16 @@ TEST(CliHostile, EscapeSequencesFromEachSourceAreShownEscaped) {
         }
         // The name of another program holding the port, by lock file or by
         // lock; a line nobody answers on stands for the reader.
-        for (const auto how : {NamedHolder::How::kLockFile, NamedHolder::How::kFlock}) {
+        for (const auto how : {LineHolder::How::kLockFile, LineHolder::How::kFlock}) {
             TempDir dir;
             Pty line;
-            NamedHolder holder(line.slave, "x" + seq, how);
+            LineHolder holder(line.slave, "x" + seq, how,
+                              "/run/lock/" + link::lock_file_name(line.slave));
             if (!holder.ok()) {
                 ADD_FAILURE() << "the holder did not take the line";
                 continue;
             }
-            const Outcome r = RunCtl(dir, line.slave, {"info"});
+            const ProgramRun r = RunCtl(dir, line.slave, {"info"});
             EXPECT_EQ(r.status, 2) << r.out << r.err;
             ExpectSafe(r);
             EXPECT_NE(r.err.find("busy: held by x" + shown + " (pid " +
@@ -235,7 +141,7 @@ TEST(CliHostile, EscapeSequencesFromEachSourceAreShownEscaped) {
             std::ofstream(file) << "{\"format\": \"torvik-templates\", \"version\": 1, \"slots\": "
                                    "[{\"slot\": 1, \"status\": " +
                                        cli::JsonQuote(seq) + "}]}";
-            const Outcome r = RunCtl(dir, sim.path(), {"restore", file.string()});
+            const ProgramRun r = RunCtl(dir, sim.path(), {"restore", file.string()});
             EXPECT_EQ(r.status, 1) << r.out << r.err;
             ExpectSafe(r);
             EXPECT_NE(r.out.find("t" + shown + ".json: slot 1 is damaged: unknown status \"" +
@@ -254,12 +160,12 @@ TEST(CliHostile, FifosAreRefusedWithoutWaiting) {
     SimProcess sim({"--baud", "230400"});
     const fs::path fifo = dir.dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const Outcome restore = RunCtl(dir, sim.path(), {"restore", fifo.string()});
+    const ProgramRun restore = RunCtl(dir, sim.path(), {"restore", fifo.string()});
     EXPECT_EQ(restore.status, 1) << restore.err;
     EXPECT_NE(restore.out.find(fifo.string() + " is a FIFO, not a template file; nothing was sent"),
               std::string::npos)
         << restore.out;
-    const Outcome trace = RunCtl(dir, sim.path(), {"--trace=" + fifo.string(), "info"});
+    const ProgramRun trace = RunCtl(dir, sim.path(), {"--trace=" + fifo.string(), "info"});
     EXPECT_EQ(trace.status, 1);
     EXPECT_NE(trace.err.find("The trace file " + fifo.string() +
                              " cannot be used: it is a FIFO that no program reads"),
@@ -269,7 +175,7 @@ TEST(CliHostile, FifosAreRefusedWithoutWaiting) {
     // The settings file a FIFO: the defaults, and a word why.
     TempDir other;
     ASSERT_EQ(::mkfifo((other.dir / "settings.reg").c_str(), 0600), 0);
-    const Outcome settings = RunCtl(other, "", {"info"});
+    const ProgramRun settings = RunCtl(other, "", {"info"});
     EXPECT_EQ(settings.status, 2) << settings.err;
     EXPECT_NE(settings.err.find((other.dir / "settings.reg").string() +
                                 " is a FIFO: it is left as it is, and the defaults are used"),
@@ -291,7 +197,7 @@ TEST(CliHostile, PlantedLockLinkLeavesRootsFileAsItWas) {
     const fs::path lock = dir.dir / "settings.reg.lock";
     fs::create_symlink(victim, lock);
 
-    const Outcome r = RunCtl(dir, "", {"--simulate", "scan", "--sweep"});
+    const ProgramRun r = RunCtl(dir, "", {"--simulate", "scan", "--sweep"});
 
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.err.find(lock.string() +

@@ -9,9 +9,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <grp.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,53 +19,11 @@
 
 #include "link/posix_serial.h"
 #include "link/uucp_lock.h"
+#include "tests/child_process.h"
 #include "tests/port_rig.h"
 
 namespace torvik::test {
 namespace {
-
-// A child process with the port open until it is dropped: locking it and
-// setting its exclusive flag as a serial program does, or only keeping it
-// open as the far end of a simulated line does.
-class Holder {
-  public:
-    Holder(const std::string& device, const char* name, bool lock) {
-        int ready[2];
-        if (::pipe(ready) != 0 || ::pipe(release_) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release_[1]);
-            ::prctl(PR_SET_NAME, name);
-            const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            bool ok = fd >= 0;
-            if (ok && lock) ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ioctl(fd, TIOCEXCL) == 0;
-            const char c = ok ? 'y' : 'n';
-            (void)!::write(ready[1], &c, 1);
-            char wait = 0;
-            (void)!::read(release_[0], &wait, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release_[0]);
-        char c = 0;
-        ok_ = ::read(ready[0], &c, 1) == 1 && c == 'y';
-        ::close(ready[0]);
-    }
-    ~Holder() {
-        ::close(release_[1]);
-        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-    }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-    bool ok() const { return ok_; }
-    int pid() const { return pid_; }
-
-  private:
-    pid_t pid_ = -1;
-    int release_[2] = {-1, -1};
-    bool ok_ = false;
-};
 
 class ExclusiveFlagTest : public ::testing::Test {
   protected:
@@ -175,7 +131,7 @@ TEST_F(ExclusiveFlagTest, AFlagLeftByAKilledProgramIsNamedAsSuchNotAfterWhoeverH
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         killed_holder(c.lock_file);
-        Holder keeper(pty_.slave, "pty-keeper", false);
+        LineHolder keeper(pty_.slave, "pty-keeper", LineHolder::How::kOpen);
         ASSERT_TRUE(keeper.ok());
         std::string want = c.want;
         const size_t at = want.find("%KEEPER%");
@@ -205,7 +161,7 @@ TEST_F(ExclusiveFlagTest, RootClearsAFlagNobodyHoldsAndSaysSo) {
 }
 
 TEST_F(ExclusiveFlagTest, AProgramThatLocksThePortIsNamedAsItsHolder) {
-    Holder locker(pty_.slave, "pty-locker", true);
+    LineHolder locker(pty_.slave, "pty-locker", LineHolder::How::kLock);
     ASSERT_TRUE(locker.ok());
     const std::string held = busy(": held by pty-locker (pid " + std::to_string(locker.pid()) + ")");
     EXPECT_EQ(open_port(false), held);
@@ -214,7 +170,7 @@ TEST_F(ExclusiveFlagTest, AProgramThatLocksThePortIsNamedAsItsHolder) {
         EXPECT_EQ(open_port(true), held);
     }
     // Beside it, a program that only has the port open is not named.
-    Holder keeper(pty_.slave, "pty-keeper", false);
+    LineHolder keeper(pty_.slave, "pty-keeper", LineHolder::How::kOpen);
     EXPECT_EQ(open_port(false), held);
 }
 

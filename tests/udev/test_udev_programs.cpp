@@ -6,7 +6,6 @@
 // that file as it was, though --list-ports numbers the adapter.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "link/terminal_text.h"
+#include "tests/child_process.h"
 
 namespace torvik::link {
 namespace {
@@ -24,42 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kHostile = "\x1b]2;owned\x07\x1b[2J";
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs a program to its end; it inherits the mock devices.
-Outcome RunProgram(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
-        std::vector<std::string> owned = args;
-        std::vector<char*> argv;
-        for (auto& a : owned) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    Outcome r;
-    // Small outputs: read one after the other.
-    for (auto [fd, text] : {std::pair{out[0], &r.out}, std::pair{err[0], &r.err}}) {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text->append(buf, n);
-        ::close(fd);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-}
 
 std::vector<std::string> Programs() {
     std::vector<std::string> programs = {TORVIK_CTL_BINARY};
@@ -104,8 +68,8 @@ class UdevPrograms : public ::testing::Test {
         umockdev_testbed_set_attribute(bed_, ("/sys" + usb).c_str(), "product", product.c_str());
     }
 
-    Outcome ListPorts(const std::string& program) const {
-        return RunProgram(
+    test::ProgramRun ListPorts(const std::string& program) const {
+        return test::RunProgram(
             {program, "--settings", (dir_ / "settings" / "settings.reg").string(), "--list-ports"});
     }
 
@@ -117,7 +81,7 @@ TEST_F(UdevPrograms, AnAdaptersProductStringIsShownEscaped) {
     Plug("FT232R " + kHostile);
     for (const std::string& program : Programs()) {
         SCOPED_TRACE(program);
-        const Outcome r = ListPorts(program);
+        const test::ProgramRun r = ListPorts(program);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find("COM1  present  /dev/ttyUSB0  FTDI FT232R \\x1b]2;owned\\x07\\x1b[2J"),
                   std::string::npos)
@@ -149,7 +113,7 @@ TEST_F(UdevPrograms, ListPortsWithThePlantedLockLinkLeavesRootsFileAsItWas) {
             const fs::path lock = dir_ / "settings" / "com-numbers.lock";
             fs::create_symlink(target, lock);
 
-            const Outcome r = ListPorts(program);
+            const test::ProgramRun r = ListPorts(program);
 
             EXPECT_EQ(r.status, 0) << r.err;
             struct stat after {};

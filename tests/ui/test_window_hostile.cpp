@@ -6,7 +6,6 @@
 // language buttons included, exactly as it was.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "link/terminal_text.h"
+#include "tests/child_process.h"
 #include "tests/scratch_dir.h"
 
 namespace torvik::test {
@@ -23,40 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs torvik-config to its end with the given arguments, in this
-// environment (offscreen under ctest).
-Outcome RunWindow(std::vector<std::string> args) {
-    int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
-        args.insert(args.begin(), TORVIK_CONFIG_BINARY);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    Outcome r;
-    for (auto [fd, text] : {std::pair{err[0], &r.err}, std::pair{out[0], &r.out}}) {
-        char buf[4096];
-        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) text->append(buf, n);
-        ::close(fd);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+ProgramRun RunWindow(std::vector<std::string> args) {
+    args.insert(args.begin(), TORVIK_CONFIG_BINARY);
+    return RunProgram(args);
 }
 
 TEST(WindowHostile, ComNumberFileNamesAreListedEscaped) {
@@ -66,7 +35,7 @@ TEST(WindowHostile, ComNumberFileNamesAreListedEscaped) {
            "COM2\t/dev/serial/by-id/usb-A\t1800000000\t/dev/ttyUSB9\tFTDI \xC2\x9B"
            "2J\xE9\n"
            "COM3\t/dev/serial/by-id/usb-B\x1b]2;owned\x07\t1800000000\t/dev/ttyUSB8\tX\n";
-    const Outcome r =
+    const ProgramRun r =
         RunWindow({"--settings", (dir.dir / "settings.reg").string(), "--list-ports"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(link::IsTerminalSafe(r.out)) << r.out;
@@ -89,7 +58,7 @@ TEST(WindowHostile, PlantedLockLinkLeavesRootsFileAsItWas) {
 
     // The screenshot sequence scans (a searching scan saves the link) and
     // presses the three language buttons (each saves the language).
-    const Outcome r = RunWindow({"-platform", "offscreen", "--simulate", "--settings",
+    const ProgramRun r = RunWindow({"-platform", "offscreen", "--simulate", "--settings",
                                  (dir.dir / "settings.reg").string(), "--screenshot-script",
                                  "--screenshot-dir", (dir.dir / "shots").string()});
 
