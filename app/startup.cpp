@@ -341,8 +341,8 @@ bool WireTrace::Write(const std::string& text) {
         }
         // Gone (a FIFO's reader ended), full, or too slow: the line is lost.
         // A line cut in the middle is ended, so that the next one starts clean.
-        if (rest.size() != text.size() && ::write(fd_, "\n", 1) < 0) {
-            // nothing more to do for it
+        if (rest.size() != text.size()) {
+            [[maybe_unused]] const ssize_t ended = ::write(fd_, "\n", 1);
         }
         stalled_ = true;
         return false;
