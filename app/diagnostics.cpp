@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "link/protocol.h"
+#include "link/terminal_text.h"
 
 namespace torvik::app {
 namespace {
@@ -211,16 +212,31 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
         if (!text.empty()) text += '\n';
         text += Fill(kLockHint, lang, locked_settings);
     }
-    return text;
+    // Device paths, process names and the first bytes' causes come from
+    // outside; the account goes to terminals and the trace as well.
+    return link::TerminalSafe(text);
 }
 
 std::string DescribeLink(int port, const std::string& device, int language) {
     if (port < 1) return T(kNoComYet, language);
     if (device.empty()) return Com(port) + ": " + T(kNoDeviceForCom, language);
-    return Com(port) + " = " + device;
+    return link::TerminalSafe(Com(port) + " = " + device);
 }
 
+namespace {
+
+std::string DescribeMappedLink(int port, const link::ComMap& map, int language);
+
+}  // namespace
+
 std::string DescribeLink(int port, const link::ComMap& map, int language) {
+    // Adapter names are the adapter's own texts, or the number file's.
+    return link::TerminalSafe(DescribeMappedLink(port, map, language));
+}
+
+namespace {
+
+std::string DescribeMappedLink(int port, const link::ComMap& map, int language) {
     if (port < 1) return T(kNoComYet, language);
     std::optional<link::ComMap::Entry> e;
     for (const link::ComMap::Entry& entry : map.entries()) {  // a fresh look
@@ -246,6 +262,8 @@ std::string DescribeLink(int port, const link::ComMap& map, int language) {
     if (e->state == State::kPinned) text += " (" + T(kPinned, language) + ")";
     return text;
 }
+
+}  // namespace
 
 std::string CopyScanAccountCaption(int language) {
     return T(kCopyAccount, language);

@@ -585,61 +585,98 @@ class FileSettingsKey final : public SettingsKey {
 
 FileSettingsStore::FileSettingsStore(std::string path) : path_(std::move(path)) {}
 
+void FileSettingsStore::report(const std::string& text) const {
+    if (report_ && reported_.insert(text).second) report_(text);
+}
+
 std::unique_ptr<SettingsKey> FileSettingsStore::open_key(std::string_view key_path, bool create) {
+    const link::Fd dir = link::OpenDirectoryOf(path_);
+    const std::string name = link::BaseNameOf(path_);
+    if (!dir.valid() || name.empty()) return nullptr;
     // Read and write access is required even for loading, as for a key opened
     // with full access: a user who cannot write the file gets no key at all.
-    constexpr int kOpenFlags = O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    Fd file(::open(path_.c_str(), kOpenFlags));
-    if (file.get() < 0) {
-        if (errno != ENOENT || !create) return nullptr;
-        file.reset(::open(path_.c_str(), kOpenFlags | O_CREAT | O_EXCL, kFileMode));
-        if (file.get() >= 0) {
-            // Ours: group-writable whatever the umask, so every user can save.
-            ::fchmod(file.get(), kFileMode);
-        } else if (errno == EEXIST) {
-            file.reset(::open(path_.c_str(), kOpenFlags));  // created by someone else meanwhile
+    std::string refusal;
+    Fd file = link::OpenRegularAt(dir.get(), name, O_RDWR, refusal);
+    if (!file.valid() && refusal.empty() && errno == ENOENT && create) {
+        // Ours: group-writable whatever the umask, so every user can save.
+        file = link::CreateAt(dir.get(), name, O_RDWR, kFileMode);
+        // Made by someone else meanwhile: take it as it is.
+        if (!file.valid() && errno == EEXIST) {
+            file = link::OpenRegularAt(dir.get(), name, O_RDWR, refusal);
         }
-        if (file.get() < 0) return nullptr;
     }
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (!file.valid()) {
+        if (!refusal.empty()) report(not_used(refusal));
+        return nullptr;
+    }
     std::string text;
     if (!read_all(file.get(), text)) return nullptr;
+    const auto parsed = parse_store_text(text);
+    if (!parsed && !text.empty()) {
+        report(not_used("is not a settings file"));
+        return nullptr;
+    }
 
     const std::string section = section_name_of(key_path);
-    const auto parsed = parse_store_text(text);
     const ParsedSection* found = parsed ? parsed->find(section) : nullptr;
     if (!found && !create) return nullptr;
     return std::make_unique<FileSettingsKey>(*this, found ? found->name : section,
                                              found ? found->values : std::vector<ParsedValue>{});
 }
 
+std::string FileSettingsStore::not_used(const std::string& what) const {
+    return path_ + " " + what + ": it is left as it is, and the defaults are used";
+}
+
 bool FileSettingsStore::save(const std::string& section,
                              const std::vector<ParsedValue>& written) const {
+    const link::Fd dir = link::OpenDirectoryOf(path_);
+    const std::string name = link::BaseNameOf(path_);
+    if (!dir.valid() || name.empty()) return false;
     // Serialise savers. The lock file is shared by all users, hence 0664; a
     // read-only descriptor suffices for the lock when we cannot write it.
-    const Fd lock = link::TakeLockFile(path_ + ".lock", kFileMode, kLockWaitMs);
-    if (lock.get() < 0) return false;  // the window must not wait on a stuck saver
+    std::string refusal;
+    const Fd lock = link::TakeLockFile(dir.get(), name + ".lock", kFileMode, kLockWaitMs, refusal);
+    if (!lock.valid()) {
+        // Planted or left by something else: neither it nor what it leads to
+        // is touched, and nothing is saved without the lock.
+        if (!refusal.empty()) {
+            report(path_ + ".lock " + refusal +
+                   ", not a lock file: the settings are not saved until it is removed");
+        }
+        return false;  // the window must not wait on a stuck saver
+    }
     // The lock is released when the descriptor closes, on every return below.
-    link::RemoveTemporaries(path_, kTempInfix);
+    link::RemoveTemporaries(dir.get(), name, kTempInfix);
 
     // Take the file as it is now, so that values saved by others since our
     // key was opened survive; only the values written through the key change.
     ParsedStore store;
     std::string text;
-    gid_t old_gid = 0;
-    const link::CurrentFile current = link::ReadCurrentFile(path_, kMaxFileBytes, text, old_gid);
-    if (current == link::CurrentFile::kUnreadable) return false;
-    // A file without the header holds no keys and is replaced as a whole.
+    link::FileFacts old{};
+    const link::CurrentFile current =
+        link::ReadCurrentFile(dir.get(), name, kMaxFileBytes, text, old, refusal);
+    if (current == link::CurrentFile::kUnreadable) {
+        if (!refusal.empty()) report(not_used(refusal));
+        return false;
+    }
     if (current == link::CurrentFile::kRead) {
-        if (auto parsed = parse_store_text(text)) store = std::move(*parsed);
+        auto parsed = parse_store_text(text);
+        // Whatever else the file is, it is not ours to replace.
+        if (!parsed && !text.empty()) {
+            report(not_used("is not a settings file"));
+            return false;
+        }
+        if (parsed) store = std::move(*parsed);
     }
     ParsedSection& target = store.find_or_add(section);
     for (const auto& v : written) set_in(target.values, v);
-    return link::ReplaceFile(
-        path_, kTempInfix, render_store_text(store), kFileMode,
-        current == link::CurrentFile::kRead ? std::optional<gid_t>(old_gid) : std::nullopt,
-        fail_write_);
+    // A settings file keeps its mode, group and owner; a new one is shared.
+    const bool existed = current == link::CurrentFile::kRead;
+    return link::ReplaceFile(dir.get(), name, kTempInfix, render_store_text(store),
+                             existed ? old.mode : kFileMode,
+                             existed ? std::optional<link::FileFacts>(old) : std::nullopt,
+                             fail_write_);
 }
 
 }  // namespace torvik::app

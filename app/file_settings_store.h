@@ -17,12 +17,22 @@
 // Saving is all or nothing: under an exclusive lock on "<path>.lock" the
 // current file is read again, only the values written through the key are
 // replaced, and the result goes to a temporary file in the same directory
-// that is then renamed over the old one. Several processes saving different
-// values therefore never lose each other's values; for the same value the
-// last save stands.
+// that is then renamed over the old one, with the old file's mode, group
+// and (for root) owner. Several processes saving different values therefore
+// never lose each other's values; for the same value the last save stands.
+//
+// The directory is shared by every user of the serial ports, and the file
+// may be any file a technician names: a settings file, its lock file or a
+// temporary file that is a link, a FIFO, a device or a directory is never
+// opened or followed, and a file that is not a settings file (text without
+// the header line; an empty file counts as a settings file without values)
+// is never replaced. The tool then works with the defaults and says so
+// once through the store's report.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <set>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,6 +108,14 @@ class FileSettingsStore final : public SettingsStore {
 
     const std::string& path() const { return path_; }
 
+    // Told, once per text, why the file is not used or not saved: "<path>
+    // is not a settings file: it is left as it is, and the defaults are
+    // used", "<path>.lock is a symbolic link: ...". Without it the store
+    // stays silent, as a store of the settings fails.
+    void set_report(std::function<void(const std::string&)> report) {
+        report_ = std::move(report);
+    }
+
     // Test hook: when set, writing the temporary file of a save fails after
     // part of the text, as on a full disk.
     void set_fail_write_for_test(bool fail) { fail_write_ = fail; }
@@ -105,9 +123,13 @@ class FileSettingsStore final : public SettingsStore {
   private:
     friend class FileSettingsKey;
     bool save(const std::string& section, const std::vector<ParsedValue>& written) const;
+    void report(const std::string& text) const;
+    std::string not_used(const std::string& what) const;
 
     std::string path_;
     bool fail_write_ = false;
+    std::function<void(const std::string&)> report_;
+    mutable std::set<std::string> reported_;
 };
 
 }  // namespace torvik::app

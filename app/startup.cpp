@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -22,7 +23,9 @@
 #include "app/diagnostics.h"
 #include "app/file_settings_store.h"
 #include "link/exit_cleanup.h"
+#include "link/file_io.h"
 #include "link/protocol.h"
+#include "link/terminal_text.h"
 
 namespace torvik::app {
 
@@ -73,8 +76,8 @@ OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& optio
     } else if (std::string why; !map.add_override(value, &why)) {
         // A console or a login terminal is refused with what the system uses it for.
         error = link::ComMap::pin_well_formed(value)
-                    ? std::string("--port ") + value + " refused: " + why
-                    : std::string("bad --port value ") + value +
+                    ? "--port " + link::TerminalSafe(value) + " refused: " + link::TerminalSafe(why)
+                    : "bad --port value " + link::TerminalSafe(value) +
                           " (expected COMn=PATH, n from 1 to 16)";
         return OptionParse::kError;
     }
@@ -85,7 +88,8 @@ int ListPorts(const StartOptions& options, link::ComMap& map, FILE* out) {
     const std::string settings =
         options.settings_path.empty() ? kDefaultSettingsPath : options.settings_path;
     map.set_number_file(link::ComNumberPathBeside(settings));
-    const std::string text = link::FormatPortList(map);
+    // Names from USB adapters and the number file: made safe for a terminal.
+    const std::string text = link::TerminalSafe(link::FormatPortList(map));
     std::fputs(text.c_str(), out);
     return std::fflush(out) == 0 ? 0 : 1;
 }
@@ -255,29 +259,101 @@ std::string FormatFrameLine(long long ms, char direction, std::string_view bytes
     return head + hex + "  |" + text + "|";
 }
 
+namespace {
+
+// How long one trace line may wait for a FIFO's or a terminal's reader.
+constexpr int kTraceWaitMs = 1000;
+
+// Opens the trace file for appending, as the class comment says; throws
+// with the reason.
+int OpenTraceFile(const std::string& path) {
+    const auto refuse = [&path](const std::string& why) {
+        return std::runtime_error("The trace file " + link::TerminalSafe(path) +
+                                  " cannot be used: " + why);
+    };
+    const link::Fd dir = link::OpenDirectoryOf(path);
+    const std::string name = link::BaseNameOf(path);
+    if (!dir.valid()) throw refuse(std::strerror(errno));
+    if (name.empty()) throw refuse("it is a directory");
+    struct stat st {};
+    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
+        throw refuse("it " + link::KindOf(st.st_mode) +
+                     (S_ISLNK(st.st_mode) ? " (name the file it leads to)" : ""));
+    }
+    const int fd = ::openat(dir.get(), name.c_str(),
+                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK |
+                                O_CLOEXEC,
+                            0666);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENXIO) throw refuse("it is a FIFO that no program reads");
+        if (error == ELOOP) throw refuse("it is a symbolic link (name the file it leads to)");
+        throw refuse(std::strerror(error));
+    }
+    if (::fstat(fd, &st) != 0 ||
+        (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode))) {
+        ::close(fd);
+        throw refuse("it " + link::KindOf(st.st_mode));
+    }
+    return fd;
+}
+
+}  // namespace
+
 WireTrace::WireTrace(const std::string& path) {
     if (path.empty()) return;
-    out_ = std::fopen(path.c_str(), "ae");
-    if (out_ == nullptr) {
-        throw std::runtime_error("The trace file " + path +
-                                 " cannot be opened: " + std::strerror(errno));
-    }
+    fd_ = OpenTraceFile(path);
     own_ = true;
     const time_t now = ::time(nullptr);
     tm local{};
     ::localtime_r(&now, &local);
     char date[64];
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S %z", &local);
-    std::fprintf(out_, "== %s, torvik-config %s ==\n", date, TORVIK_VERSION);
-    std::fflush(out_);
+    Write(std::string("== ") + date + ", torvik-config " + TORVIK_VERSION + " ==\n");
 }
 
 WireTrace::~WireTrace() {
-    if (own_) std::fclose(out_);
+    if (own_) ::close(fd_);
+}
+
+bool WireTrace::Write(const std::string& text) {
+    std::string_view rest = text;
+    // A reader that has fallen behind gets no more waiting until it has
+    // taken a line again.
+    int wait_left_ms = stalled_ ? 0 : kTraceWaitMs;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(fd_, rest.data(), rest.size());
+        if (n > 0) {
+            rest.remove_prefix(static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN && wait_left_ms > 0) {
+            const auto start = std::chrono::steady_clock::now();
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, std::min(wait_left_ms, 50));
+            wait_left_ms -= static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - start)
+                                                 .count()) +
+                            1;
+            continue;
+        }
+        // Gone (a FIFO's reader ended), full, or too slow: the line is lost.
+        // A line cut in the middle is ended, so that the next one starts clean.
+        if (rest.size() != text.size()) {
+            [[maybe_unused]] const ssize_t ended = ::write(fd_, "\n", 1);
+        }
+        stalled_ = true;
+        return false;
+    }
+    stalled_ = false;
+    return true;
 }
 
 std::string FormatPortLine(long long ms, const link::PortEvent& event, const std::string& device,
-                           const std::string& by_id, const std::string& failure) {
+                           const std::string& by_id, const std::string& failure,
+                           const std::string& note) {
     char head[32];
     std::snprintf(head, sizeof head, "%9lld ms ", ms);
     const std::string com = "COM" + std::to_string(event.port_number);
@@ -285,7 +361,9 @@ std::string FormatPortLine(long long ms, const link::PortEvent& event, const std
     if (!event.opened) return head + ("open " + com + " failed: " + failure);
     std::string line = head + ("open " + com + " = " + (device.empty() ? "?" : device));
     if (!by_id.empty()) line += " (by-id " + by_id + ")";
-    return line + " at " + event.settings;
+    line += " at " + event.settings;
+    if (!note.empty()) line += " (" + note + ")";
+    return line;
 }
 
 void WireTrace::Attach(TfrmModule& form, const link::ComMap* map) {
@@ -306,24 +384,28 @@ void WireTrace::Attach(TfrmModule& form, const link::ComMap* map) {
         Line(line);
     });
     form.port.set_watcher([this, &form, map, elapsed](const link::PortEvent& event) {
-        std::string device, by_id, failure;
+        std::string device, by_id, failure, note;
         if (event.opening) {
             device = form.svc.serial.device_path(event.port_number);
             if (!event.opened) failure = form.svc.serial.last_open_failure();
             if (failure.empty()) failure = "cannot be opened";
+            if (event.opened) note = form.svc.serial.last_open_note();
             if (map != nullptr) {
                 if (const auto entry = map->entry(event.port_number)) {
                     if (!entry->info.names_formed) by_id = entry->info.by_id;
                 }
             }
         }
-        Line(FormatPortLine(elapsed(), event, device, by_id, failure));
+        Line(FormatPortLine(elapsed(), event, device, by_id, failure, note));
     });
 }
 
 void WireTrace::Line(const std::string& text) {
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    if (lost_ > 0 && Write("(" + std::to_string(lost_) +
+                           " trace lines were lost: the trace's reader fell behind)\n")) {
+        lost_ = 0;
+    }
+    if (lost_ > 0 || !Write(link::TerminalSafe(text) + '\n')) ++lost_;
 }
 
 // ---- the start-up both programs share ----

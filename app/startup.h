@@ -115,10 +115,20 @@ class Launch {
 // number, device, by-id name, settings, or why it failed) and each closing
 // before and after the frames sent through it; free lines (the COM map at
 // the start, the scan's account) in between. To stderr, or appended to a
-// file that starts each run with the date and the tool's version.
+// file that starts each run with the date and the tool's version. Every
+// line is made safe for a terminal (link/terminal_text.h): device names,
+// process names and failures come from outside.
+//
+// The file is opened without following a link and without waiting: a
+// regular file is appended to; a FIFO that a program reads, or a character
+// device (another terminal), is written without blocking, so that a reader
+// that stops reading costs a line at most a second and the tool goes on
+// (lines that could not go out are counted, and the count is written once
+// it can be). A link, a FIFO nobody reads, a directory, a socket and a
+// block device are refused.
 class WireTrace {
   public:
-    // Throws std::runtime_error when the file cannot be opened.
+    // Throws std::runtime_error, saying why, when the file cannot be opened.
     explicit WireTrace(const std::string& path);
     ~WireTrace();
     WireTrace(const WireTrace&) = delete;
@@ -129,11 +139,14 @@ class WireTrace {
     // is written first and openings name the adapter's by-id name.
     void Attach(TfrmModule& form, const link::ComMap* map = nullptr);
     void Line(const std::string& text);
-    FILE* out() const { return out_; }
 
   private:
-    FILE* out_ = stderr;
+    bool Write(const std::string& text);
+
+    int fd_ = 2;  // stderr
     bool own_ = false;
+    bool stalled_ = false;  // the last line could not go out in time
+    long long lost_ = 0;    // lines not written since
 };
 
 // One trace line for a frame (without the newline), or for a note of the
@@ -145,8 +158,11 @@ std::string FormatFrameLine(long long ms, char direction, std::string_view bytes
 //   "      812 ms open COM3 = /dev/ttyUSB0 (by-id /dev/serial/by-id/...) at 19200,e,8,1"
 //   "      812 ms open COM4 failed: COM4: no such device"
 //   "     1230 ms close COM3"
+//   "      812 ms open COM3 = /dev/pts/5 at 19200,e,8,1 (the port's exclusive ...)"
+// (the last with what the opening did beyond the usual, `note`).
 std::string FormatPortLine(long long ms, const link::PortEvent& event, const std::string& device,
-                           const std::string& by_id, const std::string& failure);
+                           const std::string& by_id, const std::string& failure,
+                           const std::string& note = {});
 
 // What a front end brings to the start-up: its clock, how it handles window
 // events, its cursor and error box, and whether the outcome beeps sound.
@@ -178,6 +194,7 @@ class Assembly {
 
     TfrmModule& form() { return form_; }
     WireTrace* trace() { return trace_.get(); }
+    FileSettingsStore& store() { return store_; }
 
     // FormCreate, then the quiet channel: each scan's account goes to the
     // trace when there is one, else to `account` (when given).

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 #include "cli/json.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <system_error>
 
 namespace torvik::cli {
 
 namespace {
 
-constexpr int kMaxDepth = 64;
+// What a value costs beyond its own record, for the memory limit: a
+// member's node in the map.
+constexpr size_t kMemberOverhead = 64;
 
 class Parser {
   public:
@@ -42,8 +45,17 @@ class Parser {
         return true;
     }
 
+    // Counts a value (and `extra` bytes it holds) against the limits.
+    bool spend(size_t extra) {
+        if (++values_ > kJsonMaxValues) return failed("too many values");
+        bytes_ += sizeof(JsonValue) + extra;
+        if (bytes_ > kJsonMaxBytes) return failed("too large");
+        return true;
+    }
+
     bool value(JsonValue& v, int depth) {
-        if (depth > kMaxDepth) return failed("nesting too deep");
+        if (depth > kJsonMaxDepth) return failed("nesting too deep");
+        if (!spend(0)) return false;
         skip_space();
         if (pos_ >= s_.size()) return failed("unexpected end");
         const char c = s_[pos_];
@@ -51,7 +63,7 @@ class Parser {
         if (c == '[') return array(v, depth);
         if (c == '"') {
             v.type = JsonValue::Type::String;
-            return string(v.text);
+            return string(v.text) && spend_bytes(v.text.size());
         }
         if (c == 't' || c == 'f') {
             v.type = JsonValue::Type::Bool;
@@ -77,7 +89,7 @@ class Parser {
             skip_space();
             if (pos_ >= s_.size() || s_[pos_] != '"') return failed("expected a member name");
             std::string name;
-            if (!string(name)) return false;
+            if (!string(name) || !spend_bytes(name.size() + kMemberOverhead)) return false;
             skip_space();
             if (pos_ >= s_.size() || s_[pos_] != ':') return failed("expected ':'");
             ++pos_;
@@ -120,6 +132,12 @@ class Parser {
             }
             return failed("expected ',' or ']'");
         }
+    }
+
+    bool spend_bytes(size_t bytes) {
+        bytes_ += bytes;
+        if (bytes_ > kJsonMaxBytes) return failed("too large");
+        return true;
     }
 
     bool hex4(uint32_t& out) {
@@ -170,8 +188,14 @@ class Parser {
             }
             if (c < 0x20) return failed("control character in a string");
             if (c != '\\') {
-                out.push_back(static_cast<char>(c));
-                ++pos_;
+                // A run of plain characters in one piece.
+                size_t end = pos_ + 1;
+                while (end < s_.size() && s_[end] != '"' && s_[end] != '\\' &&
+                       static_cast<unsigned char>(s_[end]) >= 0x20) {
+                    ++end;
+                }
+                out.append(s_, pos_, end - pos_);
+                pos_ = end;
                 continue;
             }
             ++pos_;
@@ -228,7 +252,10 @@ class Parser {
             while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
             return pos_ - from;
         };
-        if (digits() == 0) return failed("unexpected character");
+        const size_t first_digit = pos_;
+        const size_t integer_digits = digits();
+        if (integer_digits == 0) return failed("unexpected character");
+        if (integer_digits > 1 && s_[first_digit] == '0') return failed("bad number");
         if (pos_ < s_.size() && s_[pos_] == '.') {
             ++pos_;
             if (digits() == 0) return failed("bad number");
@@ -239,14 +266,22 @@ class Parser {
             if (digits() == 0) return failed("bad number");
         }
         v.type = JsonValue::Type::Number;
-        v.number = std::strtod(std::string(s_.substr(start, pos_ - start)).c_str(), nullptr);
-        if (!std::isfinite(v.number)) return failed("number out of range");
+        // The C locale's form whatever the program's locale is.
+        const char* first = s_.data() + start;
+        const char* last = s_.data() + pos_;
+        const auto [end, ec] = std::from_chars(first, last, v.number);
+        if (ec == std::errc::result_out_of_range) return failed("number out of range");
+        if (ec != std::errc{} || end != last || !std::isfinite(v.number)) {
+            return failed("bad number");
+        }
         return true;
     }
 
     std::string_view s_;
     std::string& error_;
     size_t pos_ = 0;
+    size_t values_ = 0;
+    size_t bytes_ = 0;
 };
 
 }  // namespace

@@ -17,17 +17,25 @@
 #include "cli/command_line.h"
 #include "cli/console.h"
 #include "cli/session.h"
+#include "cli/terminal_stream.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
+#include "link/terminal_text.h"
 #include "ops/reader_operations.h"
 
 namespace {
 
 using namespace torvik;
 
+// A line on stderr; the text may carry what the command line or a file held.
+void Say(const std::string& text) {
+    std::fprintf(stderr, "torvikctl: %s\n", link::TerminalSafe(text).c_str());
+    std::fflush(stderr);
+}
+
 int Usage(const std::string& text) {
-    std::fprintf(stderr, "torvikctl: %s\n", text.c_str());
+    Say(text);
     return cli::kExitUsage;
 }
 
@@ -45,6 +53,9 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         cli::NoCursor cursor;
         app::Assembly assembly(start, com_map, {clock, pump, cursor, errors, inv.beep},
                                ops::BindOperations, {"--card-every-ms", "3000", "--quiet"});
+        // A settings file that is not one, or a lock file that is a link, is
+        // left alone; the technician is told once.
+        assembly.store().set_report(Say);
         app::TfrmModule& form = assembly.form();
         pump.form = &form;
         form.observer = [&pump](app::Control& c, app::Prop p) {
@@ -52,7 +63,8 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         };
         // Why no reader was found: the scan's account, on stderr (or in the trace).
         assembly.Create([&form](const std::string& text) {
-            if (!form.state.reader_found) std::fprintf(stderr, "%s\n", text.c_str());
+            if (!form.state.reader_found)
+                std::fprintf(stderr, "%s\n", link::TerminalSafe(text).c_str());
         });
         if (inv.language) {
             // For this run only; the stored language stays as it is.
@@ -67,6 +79,15 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
         options.progress = ::isatty(STDERR_FILENO) == 1;
         options.stop_requests = &cli::g_stop_requests;
         options.errors_shown = [&errors] { return errors.shown; };
+        if (!assembly.trace()) {
+            // What an opening did beyond the usual (a stale exclusive flag
+            // cleared) is said on stderr; the trace carries it otherwise.
+            form.port.set_watcher([&form](const link::PortEvent& event) {
+                if (!event.opening || !event.opened) return;
+                const std::string note = form.svc.serial.last_open_note();
+                if (!note.empty()) Say("COM" + std::to_string(event.port_number) + ": " + note);
+            });
+        }
         cli::Session session(form, std::cout, std::cerr, std::move(options));
         pump.every = [&session] { session.Poll(); };
         const int status = session.Run(inv.commands);
@@ -105,8 +126,12 @@ int main(int argc, char** argv) {
     }
     link::ComMap com_map;
     for (const std::string& pin : inv.ports) {
-        if (!com_map.add_override(pin))
-            return Usage("bad --port value " + pin + " (expected COMn=PATH, n from 1 to 16)");
+        std::string why;
+        if (!com_map.add_override(pin, &why)) {
+            return Usage(link::ComMap::pin_well_formed(pin)
+                             ? "--port " + pin + " refused: " + why
+                             : "bad --port value " + pin + " (expected COMn=PATH, n from 1 to 16)");
+        }
     }
     if (inv.list_ports) {
         app::StartOptions start;
@@ -117,5 +142,12 @@ int main(int argc, char** argv) {
     // operation; the stop request (SIGHUP) ends it at the next clean point.
     std::signal(SIGPIPE, SIG_IGN);
     cli::InstallStopSignals();
-    return RunInvocation(inv, com_map);
+    // What the reader sent and names from files reach stdout: through a
+    // buffer that makes them safe for a terminal.
+    cli::TerminalSafeBuf safe_out(std::cout.rdbuf());
+    std::cout.rdbuf(&safe_out);
+    const int status = RunInvocation(inv, com_map);
+    std::cout.flush();
+    std::cout.rdbuf(safe_out.passes_to());
+    return status;
 }

@@ -11,12 +11,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "cli/json.h"
 #include "cli/text.h"
+#include "link/file_io.h"
+#include "link/terminal_text.h"
 
 namespace torvik::cli {
 
@@ -40,11 +41,15 @@ std::string Hex8(uint32_t v) {
     return text;
 }
 
+// Tool, date, serial number and version are short; a text far longer is
+// not one this tool wrote and is refused before it is copied.
+constexpr size_t kMaxFieldBytes = 1024;
+
 // A string member that must hold bytes 0..255 only.
 bool BytesMember(const JsonValue& object, const char* name, std::string& out, bool required) {
     const JsonValue* v = object.member(name);
     if (v == nullptr) return !required;
-    if (v->type != JsonValue::Type::String) return false;
+    if (v->type != JsonValue::Type::String || v->text.size() > kMaxFieldBytes) return false;
     const auto bytes = Utf8ToLatin1(v->text);
     if (!bytes) return false;
     out = *bytes;
@@ -145,8 +150,11 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
         return std::nullopt;
     }
     if (version->number > kTemplateFormatVersion) {
-        error = "format version " + std::to_string(static_cast<long long>(version->number)) +
-                " is newer than this tool reads (" + std::to_string(kTemplateFormatVersion) + ")";
+        // Any whole number may stand there, far beyond what an integer holds.
+        char number[32];
+        std::snprintf(number, sizeof number, "%.15g", version->number);
+        error = "format version " + std::string(number) + " is newer than this tool reads (" +
+                std::to_string(kTemplateFormatVersion) + ")";
         return std::nullopt;
     }
     const JsonValue* encoding = doc->member("encoding");
@@ -159,14 +167,14 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
     TemplateFile file;
     if (!BytesMember(*doc, "tool", file.tool, false) ||
         !BytesMember(*doc, "date", file.date, false)) {
-        error = "damaged: tool or date is not text";
+        error = "damaged: tool or date is not a short text";
         return std::nullopt;
     }
     if (const JsonValue* reader = doc->member("reader")) {
         if (reader->type != JsonValue::Type::Object ||
             !BytesMember(*reader, "serial", file.reader_serial, false) ||
             !BytesMember(*reader, "version", file.reader_version, false)) {
-            error = "damaged: reader serial or version is not text";
+            error = "damaged: reader serial or version is not a short text";
             return std::nullopt;
         }
     }
@@ -211,7 +219,8 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
         } else if (status->text == "failed") {
             slot.status = SlotStatus::Failed;
         } else {
-            return damaged("unknown status \"" + status->text + "\"");
+            return damaged("unknown status \"" + link::TerminalSafe(status->text.substr(0, 40)) +
+                           (status->text.size() > 40 ? "...\"" : "\""));
         }
         if (slot.status != SlotStatus::Failed) {
             const JsonValue* pieces = item.member("pieces");
@@ -219,6 +228,11 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
                 return damaged("it does not hold three pieces");
             for (size_t p = 0; p < 3; ++p) {
                 const JsonValue& piece = pieces->items[p];
+                // Each byte takes at most two in UTF-8.
+                if (piece.type == JsonValue::Type::String &&
+                    piece.text.size() > 2 * kMaxPieceBytes)
+                    return damaged("piece " + std::to_string(p + 1) + " is longer than " +
+                                   std::to_string(kMaxPieceBytes) + " bytes");
                 const auto bytes = piece.type == JsonValue::Type::String
                                        ? Utf8ToLatin1(piece.text)
                                        : std::optional<std::string>();
@@ -242,31 +256,39 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, std::string
 }
 
 std::optional<TemplateFile> LoadTemplateFile(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot be read: " + std::strerror(errno);
-        return std::nullopt;
-    }
+    // The name comes from the command line and goes to a terminal.
+    const std::string shown = ForTerminal(path);
     // A template file of every slot is well below a megabyte; anything far
     // larger is not one.
-    constexpr size_t kMaxBytes = 16 << 20;
-    std::string text;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<size_t>(in.gcount()));
-        if (text.size() > kMaxBytes) {
-            error = path + ": too large for a template file";
-            return std::nullopt;
-        }
+    constexpr size_t kMaxBytes = size_t{16} << 20;
+    // Only a regular file, reached without a link and opened without
+    // waiting: a FIFO or a device given as template file is refused before
+    // anything could block on it.
+    const link::Fd dir = link::OpenDirectoryOf(path);
+    std::string refusal;
+    struct stat st {};
+    link::Fd file;
+    if (dir.valid()) file = link::OpenRegularAt(dir.get(), link::BaseNameOf(path), O_RDONLY, refusal, &st);
+    if (!file.valid()) {
+        error = shown + (refusal.empty() ? ": cannot be read: " + std::string(std::strerror(errno))
+                                         : " " + refusal + ", not a template file");
+        return std::nullopt;
     }
-    if (in.bad()) {
-        error = path + ": cannot be read";
+    if (static_cast<uint64_t>(st.st_size) > kMaxBytes) {
+        error = shown + ": too large for a template file";
+        return std::nullopt;
+    }
+    std::string text;
+    text.reserve(static_cast<size_t>(st.st_size));
+    if (!link::ReadAll(file.get(), text, kMaxBytes)) {
+        error = shown + (text.size() > kMaxBytes ? ": too large for a template file"
+                                                 : ": cannot be read");
         return std::nullopt;
     }
     std::string why;
-    auto file = ParseTemplateFile(text, why);
-    if (!file) error = path + ": " + why;
-    return file;
+    auto parsed = ParseTemplateFile(text, why);
+    if (!parsed) error = shown + ": " + why;
+    return parsed;
 }
 
 bool SaveTemplateFile(const std::string& path, const TemplateFile& file, std::string& error) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "link/terminal_text.h"
+
 namespace torvik::cli {
 
 std::string Latin1ToUtf8(std::string_view bytes) {
@@ -73,7 +75,7 @@ bool IsUtf8(std::string_view bytes) {
 }
 
 std::string ForTerminal(std::string_view bytes) {
-    return IsUtf8(bytes) ? std::string(bytes) : Latin1ToUtf8(bytes);
+    return IsUtf8(bytes) ? link::TerminalSafe(bytes) : link::TerminalSafeLatin1(bytes);
 }
 
 std::string WithoutMnemonic(std::string_view caption) {
@@ -91,31 +93,61 @@ std::string WithoutMnemonic(std::string_view caption) {
 
 std::string JsonQuote(std::string_view utf8) {
     std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04X", c);
-                    out += esc;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
+    const auto escape = [&out](uint32_t cp) {
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\u%04X", static_cast<unsigned>(cp));
+        out += esc;
+    };
+    for (size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            switch (c) {
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                default:
+                    if (c < 0x20 || c == 0x7F) {
+                        escape(c);
+                    } else {
+                        out.push_back(static_cast<char>(c));
+                    }
+            }
+            ++i;
+            continue;
+        }
+        // A whole UTF-8 character goes as it is, except the C1 controls
+        // U+0080 to U+009F, which a terminal showing the line would act on.
+        // A byte that starts no well-formed character stands for the
+        // character of its value, as reader bytes do.
+        size_t len = 1;
+        while (len < 4 && i + len <= utf8.size() && !IsUtf8(utf8.substr(i, len))) ++len;
+        if (i + len <= utf8.size() && IsUtf8(utf8.substr(i, len))) {
+            const auto c1 = static_cast<unsigned char>(utf8[i + 1]);
+            if (c == 0xC2 && c1 < 0xA0) {
+                escape(c1);
+            } else {
+                out.append(utf8, i, len);
+            }
+            i += len;
+        } else {
+            if (c < 0xA0) {
+                escape(c);
+            } else {
+                out += Latin1ToUtf8(utf8.substr(i, 1));
+            }
+            ++i;
         }
     }
     out.push_back('"');

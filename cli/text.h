@@ -17,11 +17,15 @@ std::optional<std::string> Utf8ToLatin1(std::string_view text);
 // Whether the bytes are well-formed UTF-8.
 bool IsUtf8(std::string_view bytes);
 // A model text for the terminal: kept when it already is UTF-8 (catalogue
-// rows), otherwise taken as Latin-1 (reader bytes).
+// rows), otherwise taken as Latin-1 (reader bytes); either way with every
+// control character written as a visible escape (link/terminal_text.h).
 std::string ForTerminal(std::string_view bytes);
 // A caption as shown: "&" marks a mnemonic and is dropped, "&&" is one "&".
 std::string WithoutMnemonic(std::string_view caption);
-// A JSON string literal (quotes included) of UTF-8 text.
+// A JSON string literal (quotes included) of UTF-8 text. Control
+// characters, the C1 controls U+0080 to U+009F included, are written as
+// \uXXXX, so that the line is safe on a terminal too; a byte that is not
+// part of well-formed UTF-8 stands for the character of its value.
 std::string JsonQuote(std::string_view utf8);
 
 }  // namespace torvik::cli

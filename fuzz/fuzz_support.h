@@ -1,24 +1,19 @@
 // SPDX-License-Identifier: MIT
-// What the fuzz targets share: invariants that crash when broken, and the
-// link on a scripted in-process port that the frame targets feed.
+// What the frame targets share: the link on a scripted in-process port
+// that they feed (and the invariants of fuzz/fuzz_check.h).
 #pragma once
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "link/exchange.h"
 #include "link/port.h"
 #include "tests/doubles/fake_line.h"
 #include "tests/doubles/virtual_clock.h"
 
 namespace torvik::fuzz {
-
-// A broken invariant is a crash for the fuzzer; the message names it.
-[[noreturn]] inline void Fail(const char* file, int line, const char* what) {
-    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, what);
-    std::abort();
-}
 
 struct NoPump final : link::EventPump {
     void process_pending() override {}
@@ -45,4 +40,3 @@ struct FrameRig {
 
 }  // namespace torvik::fuzz
 
-#define CHECK(cond) ((cond) ? void(0) : ::torvik::fuzz::Fail(__FILE__, __LINE__, #cond))

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "link/digits.h"
+#include "link/terminal_text.h"
 
 namespace torvik::link {
 namespace {
@@ -204,9 +205,12 @@ void ComMap::look() const {
     const std::vector<KnownPort> known = IdentifyPorts(candidates);
     const int64_t now = now_ ? now_() : static_cast<int64_t>(std::time(nullptr));
     AssignOutcome outcome;
+    // A change worth writing is one the file can hold: a number given to a
+    // name it cannot keep would otherwise be written again at every look.
     const auto change = [&](std::vector<ComRecord>& records) {
+        const std::string before = RenderComRecords(records);
         outcome = AssignNumbers(records, known, reserved, now);
-        return outcome.changed;
+        return outcome.changed && RenderComRecords(records) != before;
     };
     if (!number_file_.empty() && numbers_kept_) {
         const ComNumberFile file(number_file_);
@@ -220,8 +224,18 @@ void ComMap::look() const {
             note("The COM number file " + number_file_ +
                  " cannot be written: numbers given to new devices last only for this run.");
         }
+        if (!file.problem().empty()) {
+            note(file.problem() + ": it is left as it is, and the COM numbers are not kept.");
+        }
     } else {
         change(records_);
+    }
+    for (const ComRecord& r : records_) {
+        if (!IsRepresentable(r)) {
+            note(Com(r.number) + " was given to " + r.key +
+                 " for this run only: its name holds a control character, which the COM "
+                 "number file cannot keep.");
+        }
     }
     for (const Reuse& r : outcome.reused) {
         note(Com(r.number) + " was given to " + r.new_key + ": all sixteen numbers were taken, " +
@@ -373,7 +387,8 @@ std::string FormatPortList(const ComMap& map) {
     }
     if (!map.numbers_kept()) out += "New numbers are not kept: the file cannot be written.\n";
     for (const std::string& n : map.notes()) out += "Note: " + n + '\n';
-    return out;
+    // Names come from USB adapters, the COM number file and other programs.
+    return TerminalSafe(out);
 }
 
 }  // namespace torvik::link

@@ -20,9 +20,20 @@ std::string ComNumberPathBeside(const std::string& settings_path) {
 }
 
 std::vector<ComRecord> ComNumberFile::load() const {
-    std::string text;
-    gid_t group = 0;
-    if (ReadCurrentFile(path_, kMaxFileBytes, text, group) != CurrentFile::kRead) return {};
+    problem_.clear();
+    const Fd dir = OpenDirectoryOf(path_);
+    if (!dir.valid()) return {};
+    std::string text, refusal;
+    FileFacts facts;
+    if (ReadCurrentFile(dir.get(), BaseNameOf(path_), kMaxFileBytes, text, facts, refusal) !=
+        CurrentFile::kRead) {
+        if (!refusal.empty()) problem_ = path_ + " " + refusal + ", not a COM number file";
+        return {};
+    }
+    if (!IsComNumberText(text)) {
+        problem_ = path_ + " is not a COM number file";
+        return {};
+    }
     return ParseComRecords(text);
 }
 
@@ -32,23 +43,39 @@ bool ComNumberFile::update(const std::function<bool(std::vector<ComRecord>&)>& c
         records = load();
         return !change(records);  // nothing to write is no failure
     };
-    const Fd lock = TakeLockFile(path_ + ".lock", kFileMode, kLockWaitMs);
-    if (lock.get() < 0) return in_memory();
+    const Fd dir = OpenDirectoryOf(path_);
+    const std::string name = BaseNameOf(path_);
+    if (!dir.valid() || name.empty()) return in_memory();
+    std::string refusal;
+    const Fd lock = TakeLockFile(dir.get(), name + ".lock", kFileMode, kLockWaitMs, refusal);
+    if (!lock.valid()) {
+        const bool wanted = in_memory();
+        // Planted or left by something else: neither it nor what it leads
+        // to is touched, and nothing is written without the lock.
+        if (!refusal.empty()) problem_ = path_ + ".lock " + refusal + ", not a lock file";
+        return wanted;
+    }
+    problem_.clear();
     // The lock is released when its descriptor closes, on every return below.
     std::string text;
-    gid_t old_gid = 0;
-    const CurrentFile current = ReadCurrentFile(path_, kMaxFileBytes, text, old_gid);
-    records = current == CurrentFile::kRead ? ParseComRecords(text) : std::vector<ComRecord>{};
-    if (current == CurrentFile::kUnreadable) {
+    FileFacts old{};
+    const CurrentFile current = ReadCurrentFile(dir.get(), name, kMaxFileBytes, text, old, refusal);
+    const bool ours = current == CurrentFile::kRead && IsComNumberText(text);
+    records = ours ? ParseComRecords(text) : std::vector<ComRecord>{};
+    if (current == CurrentFile::kUnreadable || (current == CurrentFile::kRead && !ours)) {
+        // Whatever else it is, it is not ours to replace.
+        problem_ = path_ + (refusal.empty() ? std::string(" is not a COM number file")
+                                            : " " + refusal + ", not a COM number file");
         change(records);
         return false;
     }
     if (!change(records)) return true;
-    RemoveTemporaries(path_, kTempInfix);
+    RemoveTemporaries(dir.get(), name, kTempInfix);
 
-    return ReplaceFile(
-        path_, kTempInfix, RenderComRecords(records), kFileMode,
-        current == CurrentFile::kRead ? std::optional<gid_t>(old_gid) : std::nullopt);
+    // The file keeps its mode, group and owner; a new one is shared.
+    return ReplaceFile(dir.get(), name, kTempInfix, RenderComRecords(records),
+                       ours ? old.mode : kFileMode,
+                       ours ? std::optional<FileFacts>(old) : std::nullopt);
 }
 
 }  // namespace torvik::link

@@ -5,8 +5,12 @@
 // "<path>.lock" the file is read again, the change is made to what it holds
 // now (so that two copies of the tool numbering devices at once never lose
 // each other's numbers), and the result goes to a temporary file in the same
-// directory that is renamed over the old one, mode 0664 and the old file's
-// group. A user who may only read the file works with the numbers in it.
+// directory that is renamed over the old one, with the old file's mode,
+// group and (for root) owner, 0664 for a new file. A user who may only read
+// the file works with the numbers in it. As for the settings file, a COM
+// number file, lock file or temporary file that is a link, a FIFO, a device
+// or a directory is never opened or followed, and a file that is not a COM
+// number file is never replaced.
 #pragma once
 #include <functional>
 #include <string>
@@ -39,8 +43,13 @@ class ComNumberFile {
 
     const std::string& path() const { return path_; }
 
+    // Why the last load or update could not use the file or its lock ("...
+    // is a symbolic link, not a lock file"); empty when it could.
+    const std::string& problem() const { return problem_; }
+
   private:
     std::string path_;
+    mutable std::string problem_;
 };
 
 }  // namespace torvik::link

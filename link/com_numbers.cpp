@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <ctime>
 #include <map>
+#include <set>
 
 #include "link/digits.h"
 
@@ -15,15 +16,23 @@ constexpr int64_t kSeenGranularitySeconds = 60;
 constexpr std::string_view kHeader =
     "# torvik-config: the COM number each serial device keeps (written by the tool)";
 
-// Fields of the file are separated by tabs and end at a line feed; a name
-// that carried either (or any other control character) could not be read
-// back, so they become blanks or '_'.
-std::string Clean(std::string_view text, char replacement) {
+// The device path and the adapter's name are what the device was last
+// seen as, for the technician: kept without control characters (which the
+// file cannot hold), as blanks. The identity is never changed: another
+// device may carry the cleaned name.
+std::string Blanked(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = replacement;
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
     }
     return out;
+}
+
+bool HasControl(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    }
+    return false;
 }
 
 std::vector<std::string_view> Split(std::string_view line, char sep) {
@@ -39,9 +48,9 @@ std::vector<std::string_view> Split(std::string_view line, char sep) {
 }  // namespace
 
 std::string IdentityOf(const PortInfo& port) {
-    if (!port.serial.empty() && !port.by_id.empty()) return Clean(port.by_id, '_');
-    if (!port.by_path.empty()) return Clean(port.by_path, '_');
-    return Clean(port.device, '_');
+    if (!port.serial.empty() && !port.by_id.empty()) return port.by_id;
+    if (!port.by_path.empty()) return port.by_path;
+    return port.device;
 }
 
 std::vector<KnownPort> IdentifyPorts(const std::vector<PortInfo>& ports) {
@@ -52,13 +61,13 @@ std::vector<KnownPort> IdentifyPorts(const std::vector<PortInfo>& ports) {
         ++uses[known.back().key];
     }
     for (KnownPort& k : known) {
-        if (uses[k.key] > 1 && !k.info.by_path.empty()) k.key = Clean(k.info.by_path, '_');
+        if (uses[k.key] > 1 && !k.info.by_path.empty()) k.key = k.info.by_path;
     }
     // Still shared (no socket name either): the device path tells them apart.
     uses.clear();
     for (const KnownPort& k : known) ++uses[k.key];
     for (KnownPort& k : known) {
-        if (uses[k.key] > 1) k.key = Clean(k.info.device, '_');
+        if (uses[k.key] > 1) k.key = k.info.device;
     }
     return known;
 }
@@ -70,8 +79,8 @@ AssignOutcome AssignNumbers(std::vector<ComRecord>& records, const std::vector<K
     for (const KnownPort& p : present) present_keys.insert(p.key);
 
     for (const KnownPort& p : present) {
-        const std::string adapter = Clean(p.info.adapter(), ' ');
-        const std::string device = Clean(p.info.device, ' ');
+        const std::string adapter = Blanked(p.info.adapter());
+        const std::string device = Blanked(p.info.device);
         auto it = std::find_if(records.begin(), records.end(),
                                [&](const ComRecord& r) { return r.key == p.key; });
         if (it != records.end()) {
@@ -121,13 +130,26 @@ AssignOutcome AssignNumbers(std::vector<ComRecord>& records, const std::vector<K
     return outcome;
 }
 
+bool IsRepresentable(const ComRecord& r) {
+    return r.number >= 1 && r.number <= kComNumbers && !r.key.empty() && r.last_seen >= 0 &&
+           !HasControl(r.key) && !HasControl(r.device) && !HasControl(r.adapter);
+}
+
+bool IsComNumberText(std::string_view text) {
+    return text.empty() || text.substr(0, text.find('\n')) == kHeader;
+}
+
 std::string RenderComRecords(const std::vector<ComRecord>& records) {
     std::string out(kHeader);
     out += "\n# COMn<TAB>identity<TAB>last seen (seconds since 1970, UTC)<TAB>device<TAB>adapter\n";
+    std::set<int> numbers;
+    std::set<std::string_view> keys;
     for (const ComRecord& r : records) {
-        out += "COM" + std::to_string(r.number) + '\t' + Clean(r.key, '_') + '\t' +
-               std::to_string(r.last_seen) + '\t' + Clean(r.device, ' ') + '\t' +
-               Clean(r.adapter, ' ') + '\n';
+        if (!IsRepresentable(r) || !numbers.insert(r.number).second || !keys.insert(r.key).second) {
+            continue;
+        }
+        out += "COM" + std::to_string(r.number) + '\t' + r.key + '\t' +
+               std::to_string(r.last_seen) + '\t' + r.device + '\t' + r.adapter + '\n';
     }
     return out;
 }
@@ -138,17 +160,19 @@ std::vector<ComRecord> ParseComRecords(std::string_view text) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line.front() == '#') continue;
         const std::vector<std::string_view> f = Split(line, '\t');
-        if (f.size() < 3 || f[0].size() < 4 || f[0].substr(0, 3) != "COM" || f[1].empty()) continue;
+        if (f.size() < 3 || f[0].size() < 4 || f[0].substr(0, 3) != "COM") continue;
         int64_t number = 0, seen = 0;
-        if (!ParseDigits(f[0].substr(3), number) || number < 1 || number > kComNumbers) continue;
-        if (!ParseDigits(f[2], seen)) continue;
+        if (!ParseDigits(f[0].substr(3), number) || !ParseDigits(f[2], seen)) continue;
+        ComRecord record{static_cast<int>(std::clamp<int64_t>(number, 0, kComNumbers + 1)),
+                         std::string(f[1]), seen,
+                         f.size() > 3 ? std::string(f[3]) : std::string(),
+                         f.size() > 4 ? std::string(f[4]) : std::string()};
+        if (!IsRepresentable(record)) continue;
         const bool repeated = std::any_of(records.begin(), records.end(), [&](const ComRecord& r) {
-            return r.number == number || r.key == f[1];
+            return r.number == record.number || r.key == record.key;
         });
         if (repeated) continue;
-        records.push_back(ComRecord{static_cast<int>(number), std::string(f[1]), seen,
-                                    f.size() > 3 ? std::string(f[3]) : std::string(),
-                                    f.size() > 4 ? std::string(f[4]) : std::string()});
+        records.push_back(std::move(record));
     }
     std::sort(records.begin(), records.end(),
               [](const ComRecord& a, const ComRecord& b) { return a.number < b.number; });

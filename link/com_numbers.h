@@ -61,7 +61,8 @@ struct AssignOutcome {
 // Brings the records up to date with the present devices at time `now`:
 // a present device with a record gets its last-seen time (kept to the
 // minute, so that the file is not rewritten at every look), device path and
-// adapter refreshed; a device without one gets the lowest number that is
+// adapter refreshed (with blanks for control characters, which the file
+// cannot hold); a device without one gets the lowest number that is
 // neither recorded nor in `reserved` (numbers pinned to a path for this
 // run). When all are taken, the number of the device absent longest (the
 // oldest last-seen time, the lower number on a tie) is given again; when
@@ -70,11 +71,27 @@ struct AssignOutcome {
 AssignOutcome AssignNumbers(std::vector<ComRecord>& records, const std::vector<KnownPort>& present,
                             const std::set<int>& reserved, int64_t now);
 
-// The file text of the records, one line per number, and back. Parsing is
-// total: lines that cannot be read, numbers outside 1..16 and repeated
-// numbers or identities are skipped (the first stands).
+// Whether the file can hold a record exactly: a number from 1 to 16, an
+// identity that is not empty, a last-seen time that is not negative, and
+// no control character (tab, line feed, carriage return, escape, ...) in
+// identity, device or adapter. An identity that carries one is odd (a
+// hostile USB string, a made-up device) but must not become another
+// device's identity by being cleaned up: such a record keeps its number
+// for the run only.
+bool IsRepresentable(const ComRecord& record);
+
+// The file text of the records, one line per number, and back. Rendering
+// leaves out records the file cannot hold, and repeated numbers or
+// identities (the first stands), so that every record written reads back
+// exactly. Parsing is total: lines that cannot be read, numbers outside
+// 1..16, repeated numbers or identities (the first stands) and fields
+// holding a control character are skipped whole.
 std::string RenderComRecords(const std::vector<ComRecord>& records);
 std::vector<ComRecord> ParseComRecords(std::string_view text);
+
+// Whether a file's text is one this tool wrote: it begins with the line
+// the tool writes first (an empty file counts as one without records).
+bool IsComNumberText(std::string_view text);
 
 // "2026-12-09 01:40 UTC"; "never" for 0.
 std::string FormatUtc(int64_t seconds);

@@ -2,6 +2,7 @@
 #include "link/port_diagnostics.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -15,6 +16,9 @@
 #include <memory>
 
 #include "link/digits.h"
+#include "link/file_io.h"
+#include "link/proc_fields.h"
+#include "link/terminal_text.h"
 
 namespace torvik::link {
 namespace {
@@ -137,14 +141,71 @@ std::vector<PortHolder> find_holders(const std::string& device_path, const std::
     return holders;
 }
 
+std::vector<PortHolder> lock_holders(const std::string& path, const std::string& proc_root) {
+    std::vector<PortHolder> holders;
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return holders;
+    std::string table;
+    const Fd locks(::open((proc_root + "/locks").c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!locks.valid() || !ReadAll(locks.get(), table, size_t{16} << 20)) return holders;
+    size_t start = 0;
+    while (start < table.size()) {
+        size_t end = table.find('\n', start);
+        if (end == std::string::npos) end = table.size();
+        LockLine lock;
+        if (ParseLocksLine(std::string_view(table).substr(start, end - start), lock) &&
+            lock.device == st.st_dev && lock.inode == st.st_ino &&
+            std::none_of(holders.begin(), holders.end(),
+                         [&](const PortHolder& h) { return h.pid == lock.pid; })) {
+            holders.push_back({lock.pid, process_name(proc_root + "/" + std::to_string(lock.pid))});
+        }
+        start = end + 1;
+    }
+    std::sort(holders.begin(), holders.end(),
+              [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
+    return holders;
+}
+
+bool locked_by_another(const std::string& device_path, int own_pid, const std::string& proc_root) {
+    for (const PortHolder& h : lock_holders(device_path, proc_root)) {
+        if (own_pid == 0 || h.pid != own_pid) return true;
+    }
+    return false;
+}
+
 std::string describe_holders(const std::vector<PortHolder>& holders) {
     std::string text;
     for (const PortHolder& h : holders) {
         text += text.empty() ? "held by " : ", ";
-        text += (h.name.empty() ? std::string("a program") : h.name) + " (pid " +
+        // The name is whatever the process calls itself.
+        text += (h.name.empty() ? std::string("a program") : TerminalSafe(h.name)) + " (pid " +
                 std::to_string(h.pid) + ")";
     }
     return text;
+}
+
+std::string exclusive_flag_detail(bool left_by_ended, const std::vector<PortHolder>& openers) {
+    constexpr const char* kReplug = "unplug and replug the adapter";
+    // The names without "held by ": they hold no lock.
+    const std::string names = openers.empty() ? std::string() : describe_holders(openers).substr(8);
+    const char* verb = openers.size() == 1 ? "keeps" : "keep";
+    if (left_by_ended) {
+        std::string text =
+            std::string(": the port's exclusive flag was left set by a program that ended; ") +
+            kReplug;
+        if (!openers.empty()) text += ", or end " + names + ", which " + verb + " the port open";
+        return text;
+    }
+    if (!openers.empty()) {
+        return ": the port's exclusive flag is set, but no program locks the port: either " +
+               names + (openers.size() == 1 ? ", which has" : ", which have") +
+               " the port open, set it, or a program that ended left it set (then " + kReplug +
+               ")";
+    }
+    return std::string(
+               " (held by another program, or the port's exclusive flag was left set by a "
+               "program that ended: ") +
+           kReplug + ")";
 }
 
 std::string group_advice(const std::string& device_path, gid_t gid, const std::string& user,
@@ -153,11 +214,13 @@ std::string group_advice(const std::string& device_path, gid_t gid, const std::s
     const std::string group = group_name(gid);
     const std::string who = user.empty() ? std::string("$USER") : user;
     if (!contains(database_groups(user, primary_gid), gid)) {
-        return device_path + " belongs to group " + group +
-               " and you are not in it; run: sudo usermod -aG " + group + " " + who +
+        return TerminalSafe(device_path) + " belongs to group " + TerminalSafe(group) +
+               " and you are not in it; run: sudo usermod -aG " + TerminalSafe(group) + " " +
+               TerminalSafe(who) +
                ", then log out completely and log in again";
     }
-    return device_path + " belongs to group " + group + "; you were added to group " + group +
+    return TerminalSafe(device_path) + " belongs to group " + TerminalSafe(group) +
+           "; you were added to group " + TerminalSafe(group) +
            " but this session does not have it yet: log out completely and log in again";
 }
 
@@ -182,8 +245,13 @@ std::string permission_detail(const std::string& device_path) {
 }
 
 std::string busy_detail(const std::string& device_path) {
-    const std::vector<PortHolder> holders =
-        find_holders(device_path, "/proc", static_cast<int>(::getpid()));
+    const int own = static_cast<int>(::getpid());
+    // Those that lock it hold it; the others may only be looking.
+    std::vector<PortHolder> holders = lock_holders(device_path);
+    holders.erase(std::remove_if(holders.begin(), holders.end(),
+                                 [own](const PortHolder& h) { return h.pid == own; }),
+                  holders.end());
+    if (holders.empty()) holders = find_holders(device_path, "/proc", own);
     if (holders.empty()) return " (held by another program)";
     return ": " + describe_holders(holders);
 }

@@ -16,6 +16,7 @@
 #include "link/digits.h"
 #include "link/exit_cleanup.h"
 #include "link/port_diagnostics.h"
+#include "link/terminal_text.h"
 
 namespace torvik::link {
 namespace {
@@ -236,6 +237,10 @@ bool PosixSerialDevice::fail(int port_number, std::string path, OpenFailure kind
     return false;
 }
 
+std::string PosixSerialDevice::last_open_note() const {
+    return failure_ == OpenFailure::kNone ? note_ : std::string();
+}
+
 std::string PosixSerialDevice::last_open_failure() const {
     std::string cause;
     switch (failure_) {
@@ -268,7 +273,8 @@ std::string PosixSerialDevice::last_open_failure() const {
     }
     std::string text = "COM" + std::to_string(failure_port_);
     if (!failure_path_.empty()) text += " (" + failure_path_ + ")";
-    return text + ": " + cause;
+    // Paths, process names and the system's texts: none is ours.
+    return TerminalSafe(text + ": " + cause);
 }
 
 bool PosixSerialDevice::open(int port_number, const std::string& settings) {
@@ -287,7 +293,8 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
     // Programs that lock by lock file see nothing else; their file is
     // looked at before the device is touched.
     PortHolder holder;
-    if (lock_.acquire(path, holder) == UucpLock::Result::kBusy) {
+    bool ended_holder = false;  // a program that ended left its lock file
+    if (lock_.acquire(path, holder, &ended_holder) == UucpLock::Result::kBusy) {
         return fail(port_number, std::move(path), OpenFailure::kBusy, 0,
                     holder.pid > 0 ? ": " + describe_holders({holder})
                                    : std::string(" (held by another program)"));
@@ -300,15 +307,24 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
+    const int own_pid = static_cast<int>(::getpid());
     if (fd < 0) {
         const int error = errno;
         lock_.release();
+        // A tty refuses a second opening with EBUSY while its exclusive flag
+        // is set (root excepted). Whoever locks it holds it; without a lock
+        // the flag may have outlived the program that set it.
+        if (error == EBUSY && !locked_by_another(path, 0)) {
+            std::string detail =
+                exclusive_flag_detail(ended_holder, find_holders(path, "/proc", own_pid));
+            return fail(port_number, std::move(path), OpenFailure::kBusy, error, std::move(detail));
+        }
         return fail(port_number, std::move(path), failure_from_errno(error), error);
     }
-    auto give_up = [&](OpenFailure kind, int error) {
+    auto give_up = [&](OpenFailure kind, int error, std::string detail = {}) {
         ::close(fd);
         lock_.release();
-        return fail(port_number, std::move(path), kind, error);
+        return fail(port_number, std::move(path), kind, error, std::move(detail));
     };
 
     // Exclusive use. The advisory lock is what cooperating programs (and a
@@ -327,8 +343,21 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
     }
     // The tty's exclusive flag refuses further opens by other programs; only
     // a privileged process gets past it, so look before taking it over.
+    note_.clear();
     int held = 0;
-    if (ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0) return give_up(OpenFailure::kBusy, EBUSY);
+    if (ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0) {
+        // A program that locks the port holds it. A flag without a lock
+        // belongs to a program that has the port open, or to none: a
+        // program that ended without clearing it. Only then, and only where
+        // nobody else has the port open, is it taken over (and cleared at
+        // close like our own).
+        if (locked_by_another(path, own_pid)) return give_up(OpenFailure::kBusy, EBUSY);
+        const std::vector<PortHolder> openers = find_holders(path, "/proc", own_pid);
+        if (!openers.empty()) {
+            return give_up(OpenFailure::kBusy, EBUSY, exclusive_flag_detail(ended_holder, openers));
+        }
+        note_ = "the port's exclusive flag, left set by a program that ended, was cleared";
+    }
 
     // The whole line as found, kept for the close and for a signal that
     // ends the tool while the port is open.

@@ -71,6 +71,10 @@ class PosixSerialDevice final : public SerialDevice {
     // "COM3 (/dev/ttyUSB0): permission denied", "COM3 (/dev/ttyUSB0): busy:
     // held by ModemManager (pid 812)", ...; empty after a good open.
     std::string last_open_failure() const override;
+    // After a good open: what was done to the port beyond the usual ("the
+    // port's exclusive flag, left set by a program that ended, was
+    // cleared"); empty otherwise.
+    std::string last_open_note() const override;
     std::string device_path(int port_number) const override { return map_.path(port_number); }
     void begin_scan() override { map_.system_ports().hold(); }
     void end_scan() override { map_.system_ports().release(); }
@@ -98,6 +102,7 @@ class PosixSerialDevice final : public SerialDevice {
     // follows "permission denied" or "busy" (group advice, holders);
     // kSystemPort: what the system uses it for.
     std::string failure_detail_;
+    std::string note_;
 };
 
 }  // namespace torvik::link

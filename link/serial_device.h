@@ -37,6 +37,9 @@ class SerialDevice {
     virtual uint32_t latency_ms() const { return 0; }
     // Why the last open failed, for the technician (empty when unknown).
     virtual std::string last_open_failure() const { return {}; }
+    // What the last open that succeeded did beyond the usual, for the
+    // technician (empty for nothing).
+    virtual std::string last_open_note() const { return {}; }
     // The device a COM number stands for (empty when none).
     virtual std::string device_path(int /*port_number*/) const { return {}; }
     // A scan begins or ends: in between, the device may find out once which

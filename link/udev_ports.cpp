@@ -69,10 +69,9 @@ void SortPorts(std::vector<PortInfo>& ports) {
     });
 }
 
-// As udev's encoding of identification texts: blanks at the ends dropped,
-// inner runs of blanks made one '_', and every character other than letters,
-// digits, "#+-.:=@_" and UTF-8 sequences replaced by '_'.
-std::string UdevText(std::string_view in) {
+}  // namespace
+
+std::string UdevIdText(std::string_view in) {
     std::string collapsed;
     bool blank = false;
     for (char c : in) {
@@ -112,8 +111,7 @@ std::string UdevText(std::string_view in) {
     return out;
 }
 
-// The UART kinds of the kernel's serial core, by their "type" number.
-std::string UartName(const std::string& type) {
+std::string UartTypeName(const std::string& type) {
     static constexpr const char* kNames[] = {"",       "8250",  "16450",   "16550", "16550A",
                                              "Cirrus", "16650", "16650V2", "16750", "Startech",
                                              "16C950", "16654", "16850",   "RSA"};
@@ -122,6 +120,8 @@ std::string UartName(const std::string& type) {
     if (n < static_cast<int>(std::size(kNames))) return std::string(kNames[n]) + " UART";
     return "UART type " + type;
 }
+
+namespace {
 
 std::string Property(udev_device* d, const char* name) {
     return Text(udev_device_get_property_value(d, name));
@@ -231,7 +231,7 @@ bool ReadPort(udev* u, const char* syspath, PortInfo& info) {
             info.vendor = manufacturer.empty() ? Attribute(usb, "idVendor") : manufacturer;
         if (info.model.empty())
             info.model = product.empty() ? Attribute(usb, "idProduct") : product;
-        if (info.serial.empty()) info.serial = UdevText(serial);
+        if (info.serial.empty()) info.serial = UdevIdText(serial);
         if (info.bus.empty()) info.bus = "usb";
         if (info.driver.empty()) info.driver = DriverOf(usb_interface);
         int port_number = -1;
@@ -262,7 +262,7 @@ bool ReadPort(udev* u, const char* syspath, PortInfo& info) {
         info.vendor = Property(parent, "ID_VENDOR_FROM_DATABASE");
     if (info.model.empty() && info.bus == "pci")
         info.model = Property(parent, "ID_MODEL_FROM_DATABASE");
-    if (info.model.empty()) info.model = UartName(type);
+    if (info.model.empty()) info.model = UartTypeName(type);
     return true;
 }
 
@@ -280,8 +280,8 @@ std::string PortInfo::adapter() const {
 std::string FormByIdName(const std::string& manufacturer, const std::string& product,
                          const std::string& serial, const std::string& interface_number,
                          int port_number) {
-    std::string id = UdevText(manufacturer) + "_" + UdevText(product);
-    const std::string s = UdevText(serial);
+    std::string id = UdevIdText(manufacturer) + "_" + UdevIdText(product);
+    const std::string s = UdevIdText(serial);
     if (!s.empty()) id += "_" + s;
     std::string name = std::string(kById) + "usb-" + id + "-if" + interface_number;
     if (port_number >= 0) name += "-port" + std::to_string(port_number);

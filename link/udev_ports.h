@@ -7,6 +7,7 @@
 // way udev forms them.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace torvik::link {
@@ -42,6 +43,17 @@ std::vector<PortInfo> EnumeratePorts();
 // files in dev_root, ttyS only with a nonzero sys_root/class/tty/NAME/type.
 // Only device and sys_name are filled in.
 std::vector<PortInfo> ListPortTree(const std::string& dev_root, const std::string& sys_root);
+
+// A USB identification text (manufacturer, product or serial number) as
+// udev puts it into a by-id name: blanks at the ends dropped, inner runs of
+// blanks made one '_', and every character other than letters, digits,
+// "#+-.:=@_" and whole UTF-8 sequences replaced by '_'.
+std::string UdevIdText(std::string_view text);
+
+// The UART kind of the kernel's serial core for a sysfs "type" number:
+// "16550A UART"; "UART type 99" beyond the known ones; empty for 0 and for
+// anything but digits.
+std::string UartTypeName(const std::string& type);
 
 // The by-id name udev gives a USB serial device, from the adapter's
 // manufacturer, product and serial number texts, the USB interface number

@@ -26,13 +26,32 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Reads a lock file without following a link planted in its place. False
-// when it is not there.
+// Reads a lock file without following a link planted in its place, and
+// without opening anything but a regular file (the lock directory is
+// writable by every user: a FIFO or a device may stand there). False when
+// it is not there; `error` is set when something is there that cannot be
+// read as a lock file.
 bool read_lock(const std::string& path, std::string& contents, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        error = errno;
+        return error != ENOENT && error != ENOTDIR;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = EINVAL;
+        return true;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = errno;
         return error != ENOENT && error != ENOTDIR;
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino ||
+        opened.st_dev != st.st_dev) {
+        ::close(fd);
+        error = EINVAL;
+        return true;
     }
     char buf[128];
     ssize_t n = 0;
@@ -127,7 +146,8 @@ int lock_file_pid(const std::string& contents) {
 UucpLock::UucpLock(std::vector<std::string> dirs, std::string proc_root)
     : dirs_(std::move(dirs)), proc_root_(std::move(proc_root)) {}
 
-bool UucpLock::live_owner(const std::string& path, PortHolder& holder, bool remove_stale) const {
+bool UucpLock::live_owner(const std::string& path, PortHolder& holder, bool remove_stale,
+                          bool* stale) const {
     std::string contents;
     int error = 0;
     if (!read_lock(path, contents, error)) return false;
@@ -143,19 +163,22 @@ bool UucpLock::live_owner(const std::string& path, PortHolder& holder, bool remo
         return true;
     }
     // The owner is gone, or the file names none: a stale lock.
+    if (stale != nullptr && pid > 0) *stale = true;
     if (remove_stale) ::unlink(path.c_str());
     return false;
 }
 
-UucpLock::Result UucpLock::acquire(const std::string& device_path, PortHolder& holder) {
+UucpLock::Result UucpLock::acquire(const std::string& device_path, PortHolder& holder,
+                                   bool* stale_found) {
     release();
+    if (stale_found != nullptr) *stale_found = false;
     const std::string name = lock_file_name(device_path);
     // Programs that take the lock by the plain last part of the path
     // ("LCK..5" for /dev/pts/5) are honoured too.
     const std::string short_name = "LCK.." + base_name(resolved(device_path));
     for (const std::string& dir : dirs_) {
         for (const std::string& n : {name, short_name}) {
-            if (live_owner(dir + "/" + n, holder, false)) return Result::kBusy;
+            if (live_owner(dir + "/" + n, holder, false, stale_found)) return Result::kBusy;
         }
     }
     for (const std::string& dir : dirs_) {

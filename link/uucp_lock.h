@@ -44,7 +44,11 @@ class UucpLock {
     // replaced) in each lock directory that can be written. A directory
     // that cannot be written is passed over: the lock is not ours to take
     // there, and the port is still usable.
-    Result acquire(const std::string& device_path, PortHolder& holder);
+    // `stale_found`, when given, tells whether a lock file of a program
+    // that has ended was found for the device (and replaced): that program
+    // held the port and did not let go of it in order.
+    Result acquire(const std::string& device_path, PortHolder& holder,
+                   bool* stale_found = nullptr);
 
     // Removes the lock files this object wrote.
     void release();
@@ -53,9 +57,10 @@ class UucpLock {
     const std::vector<std::string>& files() const { return files_; }
 
   private:
-    // kBusy when `path` names a live owner; a stale file is removed when
-    // `remove_stale`.
-    bool live_owner(const std::string& path, PortHolder& holder, bool remove_stale) const;
+    // True when `path` names a live owner; a stale file (its owner gone) is
+    // removed when `remove_stale`, and counted in `stale` when given.
+    bool live_owner(const std::string& path, PortHolder& holder, bool remove_stale,
+                    bool* stale = nullptr) const;
 
     std::vector<std::string> dirs_;
     std::string proc_root_;

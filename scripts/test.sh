@@ -98,7 +98,7 @@ limited 45m ctest --test-dir "$here/build-asan" --output-on-failure -j"$jobs"
 
 if [ -x "$here/fuzz/run.sh" ]; then
   echo "== fuzz smoke =="
-  limited 30m "$here/fuzz/run.sh" "${TORVIK_FUZZ_SECONDS:-30}"
+  limited 30m "$here/fuzz/run.sh" "${TORVIK_FUZZ_SECONDS:-10}"
 fi
 
 echo "== build (Release) =="

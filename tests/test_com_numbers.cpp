@@ -159,12 +159,18 @@ TEST(ComNumbers, FileTextRoundTripsAndOddLinesAreSkipped) {
     EXPECT_EQ(parsed[0], (ComRecord{4, "k4", 7, "/dev/ttyUSB4", ""}));
     EXPECT_EQ(parsed[1].number, 6);
 
-    // Names with tabs or line feeds cannot break the file.
-    const std::vector<ComRecord> nasty = {{2, "a\tb\nc", 1, "/dev/x\ty", "Ven\ndor"}};
+    // Names with tabs, line feeds or other control characters cannot break
+    // the file, and are not cleaned into another device's name: such a
+    // record is left out whole, the others read back exactly.
+    const std::vector<ComRecord> nasty = {{2, "a\tb\nc", 1, "/dev/x\ty", "Ven\ndor"},
+                                          {3, "a\x01b", 1, "/dev/ttyUSB3", ""},
+                                          {4, "a_b", 2, "/dev/ttyUSB4", "Ven\x1b[2Jdor"},
+                                          {5, "a_b", 3, "/dev/ttyUSB5", ""},
+                                          {6, "k6", 4, "/dev/ttyUSB6", "FTDI \xC2\x9B" "2J"}};
     const std::vector<ComRecord> back = ParseComRecords(RenderComRecords(nasty));
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_EQ(back[0].key, "a_b_c");
-    EXPECT_EQ(back[0].adapter, "Ven dor");
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0], (ComRecord{5, "a_b", 3, "/dev/ttyUSB5", ""}));
+    EXPECT_EQ(back[1], nasty[4]);  // bytes beyond ASCII are kept as they are
 }
 
 class ComNumberFileTest : public ::testing::Test {

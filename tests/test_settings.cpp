@@ -346,9 +346,13 @@ TEST(FileStoreSave, OnlyWritingKeysTouchTheFile) {
     EXPECT_EQ(read_text(tmp.file()), "");
     EXPECT_EQ(tmp.entries(), std::set<std::string>{"settings.reg"});
 
-    // A file that is not a settings file holds no key; a save replaces it.
+    // A file that is not a settings file holds no key, and a save leaves it
+    // as it is.
     write_text(tmp.file(), "\x01garbage\n");
     EXPECT_FALSE(store.open_key(kSettingsKeyPath, false));
+    SaveLanguage(store, "English");
+    EXPECT_EQ(read_text(tmp.file()), "\x01garbage\n");
+    write_text(tmp.file(), "");
     SaveLanguage(store, "English");
     EXPECT_EQ(read_text(tmp.file()), reg("\"LanguageFlag\"=\"English\"\n"));
 

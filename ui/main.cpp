@@ -27,9 +27,11 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "app/window_model.h"
+#include "app/window_options.h"
 #include "link/clock.h"
 #include "link/com_map.h"
 #include "link/exit_cleanup.h"
+#include "link/terminal_text.h"
 #include "ops/reader_operations.h"
 #include "ui/desktop_contrast.h"
 #include "ui/fonts_icons.h"
@@ -58,61 +60,7 @@ void usage(FILE* out) {
     std::fprintf(out, kUsage, torvik::app::kSharedOptionsHelp);
 }
 
-struct Options {
-    torvik::app::StartOptions start;
-    // Hidden: drives the window through a fixed sequence and saves images.
-    bool screenshot_script = false;
-    QString screenshot_dir = QStringLiteral(".");
-    bool exit_after_first_paint = false;  // hidden: for the start-up benchmark
-    // Hidden: asks for the maximized and the full-screen state once the
-    // window is shown, as the maximize button of Qt's Wayland title bar
-    // does, prints the window's size after each and ends (0: it kept its
-    // size). A test drives it under a compositor.
-    bool request_window_states = false;
-    std::optional<bool> high_contrast;  // --high-contrast, --usual-contrast
-    // Qt's own options were given that choose the platform or the display;
-    // Qt then finds its display without DISPLAY or WAYLAND_DISPLAY.
-    bool qt_chooses_display = false;
-    std::string qt_display;  // the value of Qt's -display option
-};
-
-// Qt's own command-line options, left in argv for QApplication, and
-// whether each takes a value. Qt accepts them with one dash or two.
-struct QtOption {
-    std::string_view name;
-    bool takes_value;
-};
-constexpr QtOption kQtOptions[] = {
-    {"platform", true},
-    {"platformpluginpath", true},
-    {"platformtheme", true},
-    {"plugin", true},
-    {"display", true},
-    {"geometry", true},
-    {"qwindowgeometry", true},
-    {"qwindowicon", true},
-    {"qwindowtitle", true},
-    {"session", true},
-    {"style", true},
-    {"stylesheet", true},
-    {"name", true},
-    {"title", true},
-    {"reverse", false},
-    {"widgetcount", false},
-    {"nograb", false},
-    {"dograb", false},
-    {"sync", false},
-};
-
-// The Qt option argv[i] is, if any.
-const QtOption* find_qt_option(std::string_view arg) {
-    if (arg.size() < 2 || arg[0] != '-') return nullptr;
-    arg.remove_prefix(arg.starts_with("--") ? 2 : 1);
-    for (const auto& option : kQtOptions) {
-        if (option.name == arg) return &option;
-    }
-    return nullptr;
-}
+using Options = torvik::app::WindowOptions;
 
 // Prints the monotonic clock in microseconds right after the watched
 // window's first paint, then ends the event loop.
@@ -139,60 +87,22 @@ class FirstPaintExit : public QObject {
 // when the program should end right away.
 std::optional<int> parse_options(int argc, char** argv, Options& options,
                                  torvik::link::ComMap& map) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        std::string error;
-        switch (torvik::app::ParseSharedOption(argc, argv, i, options.start, map, error)) {
-            case torvik::app::OptionParse::kTaken:
-                continue;
-            case torvik::app::OptionParse::kError:
-                std::fprintf(stderr, "torvik-config: %s\n", error.c_str());
-                usage(stderr);
-                return 2;
-            case torvik::app::OptionParse::kNotShared:
-                break;
-        }
-        if (arg == "--help" || arg == "-h") {
+    std::string error;
+    switch (torvik::app::ParseWindowOptions(argc, argv, options, map, error)) {
+        case torvik::app::WindowParse::kRun:
+            return std::nullopt;
+        case torvik::app::WindowParse::kHelp:
             usage(stdout);
             return 0;
-        }
-        if (arg == "--version") {
+        case torvik::app::WindowParse::kVersion:
             std::printf("torvik-config %s\n", TORVIK_VERSION);
             return 0;
-        }
-        if (arg == "--screenshot-script") {
-            options.screenshot_script = true;
-        } else if (arg == "--exit-after-first-paint") {
-            options.exit_after_first_paint = true;
-        } else if (arg == "--high-contrast" || arg == "--usual-contrast") {
-            options.high_contrast = arg == "--high-contrast";
-        } else if (arg == "--request-window-states") {
-            options.request_window_states = true;
-        } else if (arg == "--screenshot-dir") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "torvik-config: %s needs a value\n", argv[i]);
-                usage(stderr);
-                return 2;
-            }
-            options.screenshot_dir = QString::fromLocal8Bit(argv[++i]);
-        } else if (const QtOption* qt = find_qt_option(arg)) {
-            if (qt->takes_value) {
-                if (i + 1 >= argc) {
-                    std::fprintf(stderr, "torvik-config: %s needs a value\n", argv[i]);
-                    usage(stderr);
-                    return 2;
-                }
-                ++i;
-            }
-            if (qt->name == "platform" || qt->name == "display") options.qt_chooses_display = true;
-            if (qt->name == "display") options.qt_display = argv[i];
-        } else {
-            std::fprintf(stderr, "torvik-config: unknown option %s\n", argv[i]);
-            usage(stderr);
-            return 2;
-        }
+        case torvik::app::WindowParse::kError:
+            break;
     }
-    return std::nullopt;
+    std::fprintf(stderr, "torvik-config: %s\n", error.c_str());
+    usage(stderr);
+    return 2;
 }
 
 // Holds back Qt's messages while the application is made. When Qt gives up
@@ -236,7 +146,8 @@ class StartupMessages {
                      "Wayland compositor running, and may this user use it? without a desktop, "
                      "run the window under xvfb-run -a; torvikctl runs every operation from a "
                      "terminal)\n",
-                     display_.empty() ? "of this session" : ("\"" + display_ + "\"").c_str());
+                     display_.empty() ? "of this session"
+                                      : ("\"" + torvik::link::TerminalSafe(display_) + "\"").c_str());
         std::fflush(stderr);
         std::_Exit(1);
     }
@@ -414,6 +325,11 @@ int main(int argc, char** argv) {
         torvik::app::Assembly assembly(options.start, com_map, {clock, pump, cursor, errors},
                                        torvik::ops::BindOperations,
                                        {"--card-every-ms", "3000", "--quiet"});
+        // A settings file that is not one, or a lock file that is a link, is
+        // left alone; the technician is told once.
+        assembly.store().set_report([](const std::string& text) {
+            std::fprintf(stderr, "torvik-config: %s\n", torvik::link::TerminalSafe(text).c_str());
+        });
         TfrmModule& form = assembly.form();
         MainWindow window(form);
         FirstPaintExit first_paint;
@@ -440,7 +356,10 @@ int main(int argc, char** argv) {
         }
         if (options.screenshot_script) {
             QTimer::singleShot(
-                500, &window, [&] { run_screenshot_script(window, form, options.screenshot_dir); });
+                500, &window, [&] {
+                    run_screenshot_script(window, form,
+                                          QString::fromLocal8Bit(options.screenshot_dir.c_str()));
+                });
         }
         return QApplication::exec();
     } catch (const std::exception& e) {
