@@ -35,7 +35,11 @@ const char* const kSharedOptionsHelp =
     "  --settings FILE    settings file (default /var/lib/torvik-config/settings.reg)\n"
     "  --port COMn=PATH   use PATH as COMn (n from 1 to 16); may be given more than once\n"
     "  --trace[=FILE]     print every frame on stderr, or append it to FILE\n"
-    "  --list-ports       print the COM numbers and the serial devices, then end\n";
+    "  --list-ports       print the COM numbers and the serial devices, then end\n"
+    "  --rs485            put a board's UART into the kernel's RS-485 mode (the driver\n"
+    "                     switches the direction with RTS); USB adapters do it themselves\n"
+    "  --rs485-delays B,A RS-485 mode, RTS raised B ms before sending and dropped A ms after\n"
+    "  --low-latency      ask a USB adapter to pass received bytes on at once\n";
 
 OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
                               link::ComMap& map, std::string& error) {
@@ -50,6 +54,26 @@ OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& optio
     }
     if (arg == "--list-ports") {
         options.list_ports = true;
+        return OptionParse::kTaken;
+    }
+    if (arg == "--rs485") {
+        options.line.rs485 = true;
+        return OptionParse::kTaken;
+    }
+    if (arg == "--low-latency") {
+        options.line.low_latency = true;
+        return OptionParse::kTaken;
+    }
+    if (arg == "--rs485-delays") {
+        const auto delays = i + 1 < argc ? link::ParseRs485Delays(argv[i + 1]) : std::nullopt;
+        if (!delays) {
+            error = "--rs485-delays needs BEFORE,AFTER in milliseconds (0 to 1000 each)";
+            return OptionParse::kError;
+        }
+        ++i;
+        options.line.rs485 = true;
+        options.line.rs485_delay_before_ms = delays->first;
+        options.line.rs485_delay_after_ms = delays->second;
         return OptionParse::kTaken;
     }
     if (arg.starts_with("--trace=")) {
@@ -276,15 +300,14 @@ int OpenTraceFile(const std::string& path) {
     if (!dir.valid()) throw refuse(std::strerror(errno));
     if (name.empty()) throw refuse("it is a directory");
     struct stat st {};
-    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
+    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode) &&
+        !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
         throw refuse("it " + link::KindOf(st.st_mode) +
                      (S_ISLNK(st.st_mode) ? " (name the file it leads to)" : ""));
     }
-    const int fd = ::openat(dir.get(), name.c_str(),
-                            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK |
-                                O_CLOEXEC,
-                            0666);
+    const int fd = ::openat(
+        dir.get(), name.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int error = errno;
         if (error == ENXIO) throw refuse("it is a FIFO that no program reads");
@@ -435,6 +458,7 @@ Assembly::Assembly(const StartOptions& options, link::ComMap& map, FrontEnd fron
       store_(launch_.settings_path()),
       form_(Services{serial_, front.clock, front.pump, *beeper_, front.cursor, front.errors,
                      store_}) {
+    serial_.set_line_options(options.line);
     attach_reader(form_);
     if (trace_) trace_->Attach(form_, &map_);
 }

@@ -27,6 +27,8 @@ struct StartOptions {
     bool trace = false;
     std::string trace_file;   // with --trace=FILE; empty: stderr
     bool list_ports = false;  // --list-ports: print the COM map and end
+    // --rs485, --rs485-delays BEFORE,AFTER, --low-latency
+    link::LineOptions line;
 };
 
 // The help lines of the shared options, for a front end's --help.
@@ -39,7 +41,7 @@ enum class OptionParse {
 };
 
 // Looks at argv[i]: --simulate, --settings FILE, --port COMn=PATH,
-// --trace, --trace=FILE.
+// --trace, --trace=FILE, --rs485, --rs485-delays BEFORE,AFTER, --low-latency.
 OptionParse ParseSharedOption(int argc, char** argv, int& i, StartOptions& options,
                               link::ComMap& map, std::string& error);
 

@@ -294,6 +294,18 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             if (inv.trace_file.empty()) throw UsageError("--trace= needs a file name");
         } else if (arg == "--port") {
             inv.ports.push_back(next("--port"));
+        } else if (arg == "--rs485") {
+            inv.line.rs485 = true;
+        } else if (arg == "--low-latency") {
+            inv.line.low_latency = true;
+        } else if (arg == "--rs485-delays") {
+            const auto delays = link::ParseRs485Delays(next("--rs485-delays"));
+            if (!delays)
+                throw UsageError(
+                    "--rs485-delays needs BEFORE,AFTER in milliseconds (0 to 1000 each)");
+            inv.line.rs485 = true;
+            inv.line.rs485_delay_before_ms = delays->first;
+            inv.line.rs485_delay_after_ms = delays->second;
         } else if (arg == "--com") {
             inv.com = static_cast<int>(ParseInteger(next("--com"), 1, 16, "--com"));
         } else if (arg == "--settings") {
@@ -349,6 +361,10 @@ std::string UsageText() {
         std::string("/var/lib/torvik-config/settings.reg") +
         ")\n"
         "  --trace[=FILE]     print every frame on stderr (or append it to FILE)\n"
+        "  --rs485            put a board's UART into the kernel's RS-485 mode (the driver\n"
+        "                     switches the direction with RTS); USB adapters do it themselves\n"
+        "  --rs485-delays B,A RS-485 mode, RTS raised B ms before sending and dropped A ms after\n"
+        "  --low-latency      ask a USB adapter to pass received bytes on at once\n"
         "  --list-ports       print the COM numbers and the serial devices, then end\n"
         "  --lang en|zh-hans|zh-hant  language of the texts (default: the stored one)\n"
         "  --json             one JSON object per operation on stdout\n"

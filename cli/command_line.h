@@ -3,6 +3,8 @@
 // one or more commands, each with its arguments and options.
 #pragma once
 #include <optional>
+
+#include "link/serial_device.h"
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,6 +54,7 @@ struct Invocation {
     std::optional<int> language;
     bool json = false;
     bool beep = false;
+    link::LineOptions line;  // --rs485, --rs485-delays, --low-latency
     std::vector<Command> commands;
 };
 

@@ -45,6 +45,7 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map) {
     start.settings_path = inv.settings_path;
     start.trace = inv.trace;
     start.trace_file = inv.trace_file;
+    start.line = inv.line;
 
     cli::StderrErrorBox errors;
     try {

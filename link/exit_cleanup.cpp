@@ -16,6 +16,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "link/driver_requests.h"
+
 namespace torvik::link {
 namespace {
 
@@ -34,6 +36,7 @@ struct PortSlot {
     int fd = -1;
     TtyState saved;
     bool exclusive = false;
+    DriverState driver;  // RS-485 and low-latency settings to put back
     std::atomic<int> locks{0};
     char lock_paths[kLocksPerPort][kPathMax] = {};
 };
@@ -115,6 +118,7 @@ void remove_directory(const char* path) {
 }
 
 void undo_port(PortSlot& slot) {
+    RestoreDriverState(slot.fd, slot.driver);
     restore_tty_state(slot.fd, slot.saved);
     if (slot.exclusive) ::ioctl(slot.fd, TIOCNXCL);
     ::close(slot.fd);
@@ -210,9 +214,19 @@ int RegisterOpenPort(int fd, const TtyState& saved, bool exclusive) {
     slot->fd = fd;
     slot->saved = saved;
     slot->exclusive = exclusive;
+    slot->driver = DriverState{};
     slot->locks.store(0);
     slot->state.store(kReady);
     return static_cast<int>(slot - g_ports.data());
+}
+
+void SetPortDriverState(int index, const DriverState& state) {
+    if (index < 0 || static_cast<size_t>(index) >= g_ports.size()) return;
+    // Made ready again only when whole, so a handler never sees half of it.
+    PortSlot& slot = g_ports[static_cast<size_t>(index)];
+    slot.state.store(kBusy);
+    slot.driver = state;
+    slot.state.store(kReady);
 }
 
 void AddPortLockFile(int index, const std::string& path) {

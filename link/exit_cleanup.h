@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "link/driver_requests.h"
 #include "link/tty_state.h"
 
 namespace torvik::link {
@@ -31,6 +32,9 @@ void RunExitCleanup();
 // when every slot is taken (the port still works; only a kill would leave
 // it as it is).
 int RegisterOpenPort(int fd, const TtyState& saved, bool exclusive);
+// The driver settings (RS-485 mode, low latency) changed on that port,
+// put back with it.
+void SetPortDriverState(int slot, const DriverState& state);
 // A lock file of that port, removed with it.
 void AddPortLockFile(int slot, const std::string& path);
 // The port was closed normally: nothing left to do for it.

@@ -40,4 +40,23 @@ bool Port::ReadByte(uint8_t& byte) {
     return device_.read_byte(byte);
 }
 
+std::optional<std::pair<uint32_t, uint32_t>> ParseRs485Delays(std::string_view text) {
+    const auto number = [](std::string_view digits) -> std::optional<uint32_t> {
+        if (digits.empty() || digits.size() > 4) return std::nullopt;
+        uint32_t value = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') return std::nullopt;
+            value = value * 10 + static_cast<uint32_t>(c - '0');
+        }
+        if (value > 1000) return std::nullopt;
+        return value;
+    };
+    const size_t comma = text.find(',');
+    if (comma == std::string_view::npos) return std::nullopt;
+    const auto before = number(text.substr(0, comma));
+    const auto after = number(text.substr(comma + 1));
+    if (!before || !after) return std::nullopt;
+    return std::make_pair(*before, *after);
+}
+
 }  // namespace torvik::link

@@ -2,6 +2,7 @@
 #include "link/posix_serial.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -267,6 +269,9 @@ std::string PosixSerialDevice::last_open_failure() const {
         case OpenFailure::kAlreadyOpen:
             cause = "a port is already open";
             break;
+        case OpenFailure::kNoRs485:
+            cause = failure_detail_;
+            break;
         case OpenFailure::kOther:
             cause = failure_detail_.empty() ? std::string("cannot be opened") : failure_detail_;
             break;
@@ -377,6 +382,24 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
     }
     tcsetattr(fd, TCSANOW, &t);
 
+    driver_ = DriverState{};
+    if (line_options_.rs485 || line_options_.low_latency) {
+        std::string refusal;
+        const bool taken = apply_line_options(fd, refusal);
+        if (!taken) {
+            // Not used: everything back as it was found.
+            RestoreDriverState(fd, driver_);
+            driver_ = DriverState{};
+            restore_tty_state(fd, saved_);
+            ioctl(fd, TIOCNXCL);
+            ClearOpenPort(cleanup_slot_);
+            cleanup_slot_ = -1;
+            return give_up(OpenFailure::kNoRs485, 0, std::move(refusal));
+        }
+        SetPortDriverState(cleanup_slot_, driver_);
+    }
+    latency_ms_ = read_latency_timer(path).value_or(0);
+
     fd_ = fd;
     failure_ = OpenFailure::kNone;
     failure_path_.clear();
@@ -387,8 +410,11 @@ bool PosixSerialDevice::open(int port_number, const std::string& settings) {
 void PosixSerialDevice::close() {
     if (fd_ < 0) return;
     let_output_drain(fd_);
-    // Everything back as it was found: speed, character size, parity, stop
-    // bits, modes, echo, flow control, control characters, time-outs.
+    // Everything back as it was found: the driver's RS-485 and latency
+    // settings, speed, character size, parity, stop bits, modes, echo, flow
+    // control, control characters, time-outs.
+    RestoreDriverState(fd_, driver_);
+    driver_ = DriverState{};
     restore_tty_state(fd_, saved_);
     // The exclusive flag belongs to the tty and outlives this descriptor.
     ioctl(fd_, TIOCNXCL);
@@ -477,8 +503,72 @@ double PosixSerialDevice::byte_time_us() const {
         default:
             break;
     }
-    const int bits = 1 + data_bits + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    const int bits =
+        1 + data_bits + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
     return bits * 1e6 / baud;
+}
+
+bool PosixSerialDevice::apply_line_options(int fd, std::string& refusal) {
+    const auto add_note = [this](const std::string& text) {
+        note_ += (note_.empty() ? "" : "; ") + text;
+    };
+    if (line_options_.rs485) {
+        serial_rs485 current{};
+        if (AskDriver(fd, TIOCGRS485, &current) != 0) {
+            refusal = std::string("no RS-485 mode in this port's driver (") + std::strerror(errno) +
+                      "); USB RS-485 adapters switch the direction themselves: leave --rs485 out";
+            return false;
+        }
+        std::memcpy(driver_.rs485, &current, sizeof current);
+        driver_.has_rs485 = true;
+        serial_rs485 want = current;
+        want.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        want.flags &= ~static_cast<uint32_t>(SER_RS485_RTS_AFTER_SEND);
+        want.delay_rts_before_send = line_options_.rs485_delay_before_ms;
+        want.delay_rts_after_send = line_options_.rs485_delay_after_ms;
+        serial_rs485 back{};
+        if (AskDriver(fd, TIOCSRS485, &want) != 0 || AskDriver(fd, TIOCGRS485, &back) != 0 ||
+            (back.flags & SER_RS485_ENABLED) == 0 || (back.flags & SER_RS485_RTS_ON_SEND) == 0) {
+            refusal = "the port's driver did not take the RS-485 mode (RTS on send)";
+            return false;
+        }
+        add_note("RS-485 mode: RTS on send, " + std::to_string(back.delay_rts_before_send) +
+                 " ms before, " + std::to_string(back.delay_rts_after_send) + " ms after");
+    }
+    if (line_options_.low_latency) {
+        serial_struct serial{};
+        if (AskDriver(fd, TIOCGSERIAL, &serial) != 0) {
+            add_note("low latency not available from this port's driver");
+        } else if ((serial.flags & ASYNC_LOW_LATENCY) == 0) {
+            std::memcpy(driver_.serial, &serial, sizeof serial);
+            driver_.has_serial = true;
+            serial.flags |= ASYNC_LOW_LATENCY;
+            add_note(AskDriver(fd, TIOCSSERIAL, &serial) == 0
+                         ? "low latency on"
+                         : "low latency refused by the port's driver");
+        }
+    }
+    return true;
+}
+
+std::optional<uint32_t> read_latency_timer(const std::string& path, const std::string& sysfs) {
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real) == nullptr) return std::nullopt;
+    const std::string_view name =
+        std::string_view(real).substr(std::string_view(real).rfind('/') + 1);
+    const std::string attribute =
+        sysfs + "/class/tty/" + std::string(name) + "/device/latency_timer";
+    const int fd = ::open(attribute.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    char text[16] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0) return std::nullopt;
+    const std::optional<int> value = whole_number(
+        trim(std::string_view(text, static_cast<size_t>(n))
+                 .substr(0, std::string_view(text, static_cast<size_t>(n)).find('\n'))));
+    if (!value || *value < 0 || *value > 255) return std::nullopt;
+    return static_cast<uint32_t>(*value);
 }
 
 }  // namespace torvik::link

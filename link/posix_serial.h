@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/com_map.h"
+#include "link/driver_requests.h"
 #include "link/serial_device.h"
 #include "link/tty_state.h"
 #include "link/uucp_lock.h"
@@ -33,6 +34,12 @@ struct LineSettings {
 // (wrong field count, unknown speed, 1.5 stop bits, ...).
 std::optional<LineSettings> parse_line_settings(std::string_view text);
 
+// The latency timer of a USB adapter (FTDI adapters tell it in sysfs), in
+// milliseconds, for the tty at `path` (its real name is looked up); nothing
+// when the driver does not tell. `sysfs` is the root of sysfs ("/sys").
+std::optional<uint32_t> read_latency_timer(const std::string& path,
+                                           const std::string& sysfs = "/sys");
+
 // Writes speed, character size, parity and stop bits into `t`, leaving every
 // other flag alone. `line` must come from parse_line_settings.
 void apply_line_settings(termios& t, const LineSettings& line);
@@ -49,6 +56,7 @@ enum class OpenFailure {
     kNotASerialDevice,  // the path is not a terminal (a file, a directory)
     kSystemPort,        // a console or a login terminal: never opened
     kAlreadyOpen,       // this object already holds a port
+    kNoRs485,           // RS-485 mode asked for, and the driver has none or refused it
     kOther,             // anything else; the system's error text is kept
 };
 
@@ -68,6 +76,9 @@ class PosixSerialDevice final : public SerialDevice {
     bool read_byte(uint8_t& byte) override;
     size_t discard_input() override;
     double byte_time_us() const override;
+    // The adapter's latency timer as its driver tells it (FTDI adapters), or 0.
+    uint32_t latency_ms() const override { return latency_ms_; }
+    void set_line_options(const LineOptions& options) override { line_options_ = options; }
     // "COM3 (/dev/ttyUSB0): permission denied", "COM3 (/dev/ttyUSB0): busy:
     // held by ModemManager (pid 812)", ...; empty after a good open.
     std::string last_open_failure() const override;
@@ -103,6 +114,13 @@ class PosixSerialDevice final : public SerialDevice {
     // kSystemPort: what the system uses it for.
     std::string failure_detail_;
     std::string note_;
+    LineOptions line_options_;
+    DriverState driver_;  // what the line options changed, to be put back
+    uint32_t latency_ms_ = 0;
+
+    // RS-485 mode and low latency as asked; false (with why, for the
+    // technician) when RS-485 mode cannot be had.
+    bool apply_line_options(int fd, std::string& refusal);
 };
 
 }  // namespace torvik::link

@@ -3,11 +3,30 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace torvik::link {
+
+// How the port's driver is asked to run the line, beyond its speed and
+// format: a board's UART with an RS-485 transceiver needs the kernel's
+// RS-485 mode (the driver switches the direction with RTS); a USB adapter
+// can be asked to pass received bytes on at once instead of at its latency
+// timer. Both are put back when the port is given back.
+struct LineOptions {
+    bool rs485 = false;
+    uint32_t rs485_delay_before_ms = 0;  // RTS raised this long before sending
+    uint32_t rs485_delay_after_ms = 0;   // and dropped this long after
+    bool low_latency = false;
+    bool operator==(const LineOptions&) const = default;
+};
+
+// "--rs485-delays BEFORE,AFTER" in milliseconds (0..1000 each); nothing for
+// any other text.
+std::optional<std::pair<uint32_t, uint32_t>> ParseRs485Delays(std::string_view text);
 
 class SerialDevice {
   public:
@@ -35,6 +54,8 @@ class SerialDevice {
     // How long the adapter may hold received bytes before passing them on
     // (a USB adapter's latency timer), in milliseconds; 0 when none or unknown.
     virtual uint32_t latency_ms() const { return 0; }
+    // How the next openings ask the driver to run the line.
+    virtual void set_line_options(const LineOptions& /*options*/) {}
     // Why the last open failed, for the technician (empty when unknown).
     virtual std::string last_open_failure() const { return {}; }
     // What the last open that succeeded did beyond the usual, for the

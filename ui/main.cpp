@@ -146,8 +146,9 @@ class StartupMessages {
                      "Wayland compositor running, and may this user use it? without a desktop, "
                      "run the window under xvfb-run -a; torvikctl runs every operation from a "
                      "terminal)\n",
-                     display_.empty() ? "of this session"
-                                      : ("\"" + torvik::link::TerminalSafe(display_) + "\"").c_str());
+                     display_.empty()
+                         ? "of this session"
+                         : ("\"" + torvik::link::TerminalSafe(display_) + "\"").c_str());
         std::fflush(stderr);
         std::_Exit(1);
     }
@@ -260,8 +261,8 @@ void run_window_state_requests(MainWindow& window) {
             const QSize now = window.size();
             const bool plain = !(window.windowHandle()->windowStates() &
                                  (Qt::WindowMaximized | Qt::WindowFullScreen));
-            std::printf("window-size after %s %dx%d %s\n", kSteps[run->next - 1].name,
-                        now.width(), now.height(), plain ? "plain" : "not plain");
+            std::printf("window-size after %s %dx%d %s\n", kSteps[run->next - 1].name, now.width(),
+                        now.height(), plain ? "plain" : "not plain");
             std::fflush(stdout);
             if (now != run->before || !plain) run->changed = true;
         }
@@ -344,10 +345,10 @@ int main(int argc, char** argv) {
             torvik::app::SaveLanguage(form.svc.store, form.state.language_name,
                                       form.state.high_contrast);
         }
-        if (torvik::ui::ChooseHighContrast(options.high_contrast,
-                                           !options.high_contrast &&
-                                               torvik::ui::DesktopAsksHighContrast(),
-                                           form.state.high_contrast)) {
+        if (torvik::ui::ChooseHighContrast(
+                options.high_contrast,
+                !options.high_contrast && torvik::ui::DesktopAsksHighContrast(),
+                form.state.high_contrast)) {
             window.set_scheme(torvik::ui::Scheme::HighContrast);
         }
         window.show();  // the first show runs FormShow
@@ -355,11 +356,10 @@ int main(int argc, char** argv) {
             QTimer::singleShot(500, &window, [&] { run_window_state_requests(window); });
         }
         if (options.screenshot_script) {
-            QTimer::singleShot(
-                500, &window, [&] {
-                    run_screenshot_script(window, form,
-                                          QString::fromLocal8Bit(options.screenshot_dir.c_str()));
-                });
+            QTimer::singleShot(500, &window, [&] {
+                run_screenshot_script(window, form,
+                                      QString::fromLocal8Bit(options.screenshot_dir.c_str()));
+            });
         }
         return QApplication::exec();
     } catch (const std::exception& e) {
