@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "app/diagnostics.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "link/protocol.h"
@@ -36,6 +38,11 @@ enum Key {
     kLastSeen,
     kSkipped,
     kCopyAccount,
+    kEcho,
+    kTurnaround,
+    kLate,     // %d: milliseconds
+    kLatency,  // %d: milliseconds
+    kLatencyTimer,  // %d
     kKeys
 };
 
@@ -74,6 +81,54 @@ constexpr std::array<Row, kKeys> kTexts = {{
     {"last seen", "上次所见", "上次所見"},
     {"skipped", "已略过", "已略過"},
     {"Copy scan account", "复制扫描记录", "複製掃描記錄"},
+    {"the adapter echoes what is sent (handled)", "转接器会回传送出的资料 (已处理)",
+     "轉接器會回傳送出的資料 (已處理)"},
+    {"turnaround glitch bytes before the replies (handled)",
+     "回应前有线路切换的杂讯字节 (已处理)", "回應前有線路切換的雜訊位元組 (已處理)"},
+    {"a reply came up to %d ms after its budget", "有回应在时限过后最多 %d 毫秒才到",
+     "有回應在時限過後最多 %d 毫秒才到"},
+    {"replies were cut off, and the adapter holds received bytes up to %d ms (its latency "
+     "timer): try --low-latency",
+     "回应被截断, 转接器收到资料后最多保留 %d 毫秒才传出 (延迟计时器): 可试用 --low-latency",
+     "回應被截斷, 轉接器收到資料後最多保留 %d 毫秒才傳出 (延遲計時器): 可試用 --low-latency"},
+    {"latency timer %d ms", "延迟计时器 %d 毫秒", "延遲計時器 %d 毫秒"},
+}};
+
+// The serial device's own words in the causes and reasons it gives, as the
+// other languages say them; names, paths and numbers between them stay.
+// Longer phrases come before the shorter ones they contain.
+constexpr std::array<Row, 24> kPhrases = {{
+    {"no RS-485 mode in this port's driver", "此端口的驱动程式没有 RS-485 模式",
+     "此埠的驅動程式沒有 RS-485 模式"},
+    {"USB RS-485 adapters switch the direction themselves: leave --rs485 out",
+     "USB RS-485 转接器会自行切换方向: 请勿使用 --rs485",
+     "USB RS-485 轉接器會自行切換方向: 請勿使用 --rs485"},
+    {"the port's driver did not take the RS-485 mode (RTS on send)",
+     "此端口的驱动程式未接受 RS-485 模式 (传送时 RTS)", "此埠的驅動程式未接受 RS-485 模式 (傳送時 RTS)"},
+    {"the port's exclusive flag was left set by a program that ended",
+     "端口的独占旗标由已结束的程式遗留", "埠的獨佔旗標由已結束的程式遺留"},
+    {"the port's exclusive flag is set, but no program locks the port",
+     "端口的独占旗标已设定, 但没有程式锁定此端口", "埠的獨佔旗標已設定, 但沒有程式鎖定此埠"},
+    {"unplug and replug the adapter", "请拔下再插上转接器", "請拔下再插上轉接器"},
+    {"held by another program", "被其他程式占用", "被其他程式佔用"},
+    {" and you are not in it; run: ", ", 您不在此群组中; 请执行: ", ", 您不在此群組中; 請執行: "},
+    {", then log out completely and log in again", ", 然后完全登出再登入", ", 然後完全登出再登入"},
+    {" but this session does not have it yet: log out completely and log in again",
+     ", 但本次登入尚未生效: 请完全登出再登入", ", 但本次登入尚未生效: 請完全登出再登入"},
+    {"; you were added to group ", "; 您已被加入群组 ", "; 您已被加入群組 "},
+    {" belongs to group ", " 属于群组 ", " 屬於群組 "},
+    {"permission denied", "没有权限", "沒有權限"},
+    {"busy: held by ", "忙碌: 被占用于 ", "忙碌: 被佔用於 "},
+    {"busy", "忙碌", "忙碌"},
+    {"no such device", "没有此设备", "沒有此裝置"},
+    {"not a serial device", "不是串行设备", "不是序列裝置"},
+    {"vanished", "已消失", "已消失"},
+    {"a port is already open", "已有一个端口开启", "已有一個埠開啟"},
+    {"cannot be opened", "无法开启", "無法開啟"},
+    {"login terminal of ", "登入终端机, 属于 ", "登入終端機, 屬於 "},
+    {"system console", "系统主控台", "系統主控台"},
+    {"skipped: ", "已略过: ", "已略過: "},
+    {"either ", "可能是 ", "可能是 "},
 }};
 
 std::string T(Key key, int language) {
@@ -94,20 +149,57 @@ std::string Com(int port) {
     return "COM" + std::to_string(port);
 }
 
+// A cause or reason of the serial device in the language.
+std::string Translated(std::string text, int language) {
+    if (language <= 0 || language > 2) return text;
+    for (const Row& phrase : kPhrases) {
+        const std::string_view from = phrase[0];
+        for (size_t at = 0; (at = text.find(from, at)) != std::string::npos;) {
+            text.replace(at, from.size(), phrase[static_cast<size_t>(language)]);
+            at += std::strlen(phrase[static_cast<size_t>(language)]);
+        }
+    }
+    return text;
+}
+
 // The cause without the "COM3 (/dev/ttyUSB0): " the serial device puts in
 // front of it, since the line names port and device itself.
 std::string BareCause(const PortAttempt& a, int language) {
     if (a.cause.empty()) return T(kCannotOpen, language);
     const std::string com = Com(a.port);
-    if (a.cause.compare(0, com.size(), com) != 0) return a.cause;
+    if (a.cause.compare(0, com.size(), com) != 0) return Translated(a.cause, language);
     size_t rest = com.size();
     if (a.cause.compare(rest, 2, " (") == 0) {
         const size_t close = a.cause.find("): ", rest);
-        if (close == std::string::npos) return a.cause;
+        if (close == std::string::npos) return Translated(a.cause, language);
         rest = close + 1;
     }
-    if (a.cause.compare(rest, 2, ": ") != 0) return a.cause;
-    return a.cause.substr(rest + 2);
+    if (a.cause.compare(rest, 2, ": ") != 0) return Translated(a.cause, language);
+    return Translated(a.cause.substr(rest + 2), language);
+}
+
+// What the line did besides, over a run of openings: "(the adapter echoes
+// what is sent (handled); ...)", or nothing.
+std::string LineNotes(const std::vector<const PortAttempt*>& run, int language) {
+    bool echo = false, turnaround = false, cut_off = false;
+    int late = -1;
+    uint32_t latency = 0;
+    for (const PortAttempt* a : run) {
+        echo = echo || a->echo;
+        turnaround = turnaround || a->turnaround;
+        cut_off = cut_off || a->cut_off;
+        late = std::max(late, a->late_ms);
+        latency = std::max(latency, a->latency_ms);
+    }
+    std::vector<std::string> notes;
+    if (echo) notes.push_back(T(kEcho, language));
+    if (turnaround) notes.push_back(T(kTurnaround, language));
+    if (late >= 0) notes.push_back(Fill(kLate, language, std::to_string(late)));
+    // The usual USB timer is 16 ms; a longer one can outlast a reply's pauses.
+    if (cut_off && latency > 16) notes.push_back(Fill(kLatency, language, std::to_string(latency)));
+    std::string text;
+    for (const std::string& note : notes) text += (text.empty() ? " (" : "; ") + note;
+    return text.empty() ? text : text + ")";
 }
 
 // The outcome of an opening, without the bytes of a garbled reply.
@@ -185,7 +277,7 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
                 run.push_back(&attempts[j++]);
             }
             line = Com(first.port) + " (" + first.device + ")" + SettingsOf(run, lang) + ": " +
-                   outcome;
+                   outcome + LineNotes(run, lang);
             if (first.opened && !first.answered && first.reply == ReplyCause::kGarbled &&
                 !first.first_bytes.empty()) {
                 line +=
@@ -198,7 +290,7 @@ std::string DescribeScan(const std::vector<PortAttempt>& attempts,
     }
     for (const auto& [device, reason] : skipped_devices) {
         if (!text.empty()) text += '\n';
-        text += device + ": " + T(kSkipped, lang) + ": " + reason;
+        text += device + ": " + T(kSkipped, lang) + ": " + Translated(reason, lang);
     }
     for (const PortAttempt& a : attempts) {
         any_answered = any_answered || a.answered;
@@ -258,6 +350,8 @@ std::string DescribeMappedLink(int port, const link::ComMap& map, int language) 
     std::string text = Com(port) + " = " + device;
     const std::string adapter = e->info.adapter();
     if (!adapter.empty()) text += ", " + adapter;
+    if (e->info.latency_ms >= 0)
+        text += ", " + Fill(kLatencyTimer, language, std::to_string(e->info.latency_ms));
     if (!e->info.by_id.empty() && !e->info.names_formed) text += ", by-id " + e->info.by_id;
     if (e->state == State::kPinned) text += " (" + T(kPinned, language) + ")";
     return text;

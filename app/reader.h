@@ -60,6 +60,16 @@ struct PortAttempt {
     ReplyCause reply = ReplyCause::kNotRecorded;
     int reply_length = 0;     // kWrongLength: the frame's length
     std::string first_bytes;  // kGarbled: the first bytes that arrived (wire bytes)
+    // What the line did besides, over the presence checks of the opening:
+    // the adapter gave the frames back (skipped), turnaround bytes came
+    // before replies (skipped), a reply came after its budget (the most
+    // milliseconds after it; -1 none), a reply was cut off; and the
+    // adapter's latency timer (0 untold).
+    bool echo = false;
+    bool turnaround = false;
+    int late_ms = -1;
+    bool cut_off = false;
+    uint32_t latency_ms = 0;
 };
 
 // Every result: the outcome, its text as the status line shows it, and the

@@ -377,6 +377,8 @@ std::string FormatPortList(const ComMap& map) {
         if (!adapter.empty()) line += "  " + adapter;
         if (!e.info.serial.empty()) line += "  serial " + e.info.serial;
         if (!e.info.driver.empty() && e.info.driver != adapter) line += "  driver " + e.info.driver;
+        if (e.info.latency_ms >= 0)
+            line += "  latency timer " + std::to_string(e.info.latency_ms) + " ms";
         out += line + '\n';
         const char* formed = e.info.names_formed ? " (as udev would name it)" : "";
         if (!e.info.by_id.empty()) out += "      by-id   " + e.info.by_id + formed + '\n';

@@ -221,6 +221,11 @@ bool ReadPort(udev* u, const char* syspath, PortInfo& info) {
     info.serial = Property(tty.get(), "ID_SERIAL_SHORT");
     info.driver = Property(tty.get(), "ID_USB_DRIVER");
     info.bus = Property(tty.get(), "ID_BUS");
+    if (usb_serial != nullptr) {
+        int latency = 0;
+        const std::string timer = Attribute(usb_serial, "latency_timer");
+        if (ParseDigits(timer, latency) && latency <= 255) info.latency_ms = latency;
+    }
 
     if (usb != nullptr) {
         // Without udev's database the adapter's own texts are in sysfs.

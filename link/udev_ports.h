@@ -24,6 +24,9 @@ struct PortInfo {
     std::string serial;  // the adapter's own serial number; empty when it has none
     std::string driver;  // "ftdi_sio", "cdc_acm", "serial8250", ...
     std::string bus;     // "usb", "pci", "pnp", "platform", ...
+    // A USB adapter's latency timer (how long it holds received bytes), in
+    // milliseconds, as its driver tells it (FTDI adapters); -1 when untold.
+    int latency_ms = -1;
     // by_id and by_path were formed from sysfs (udev not running): they name
     // the device the way udev would, but no such link exists in /dev.
     bool names_formed = false;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Finding the reader: the stored link settings first, then every port and
 // speed, then the reader's version and output mode.
+#include <algorithm>
 #include <string>
 
 #include "app/settings.h"
@@ -24,6 +25,18 @@ std::string PortSuffix(int port) {
     return " : #" + std::to_string(port);
 }
 
+// What the line did in the last exchange, added to an opening's record.
+// Turnaround bytes count only before a frame that was taken: leading
+// zeros of garbage at the wrong speed are no turnaround.
+void NoteLine(app::ReaderCore& c, app::PortAttempt& a) {
+    const bool framed = c.link.last_fault() == link::ReplyFault::kNone;
+    a.echo = a.echo || c.link.echo_skipped();
+    a.turnaround = a.turnaround || (framed && c.link.turnaround_bytes() > 0);
+    a.late_ms = std::max(a.late_ms, c.link.late_reply_ms());
+    a.cut_off = a.cut_off || c.link.last_fault() == link::ReplyFault::kCutOff;
+    a.latency_ms = c.port.latency_ms();
+}
+
 // The presence check, with what came back kept in the record of the
 // opening: the most telling result of its tries.
 bool RecordedPresenceCheck(app::ReaderCore& c) {
@@ -39,6 +52,7 @@ bool RecordedPresenceCheck(app::ReaderCore& c) {
             cause = app::ReplyCause::kGarbled;
         }
     }
+    NoteLine(c, a);
     if (cause >= a.reply) {
         a.reply = cause;
         a.reply_length = c.link.receive_count();
@@ -129,11 +143,16 @@ app::ScanResult ReaderOperations::Scan(bool sweep) {
     if (c_.port.OpenPort(link.port, link.settings)) {
         for (int t = 0; t < 2; ++t) {
             c_.Sleep(100);
-            if (!c_.link.SendShort(link::VersionQuery())) continue;
+            const bool version = c_.link.SendShort(link::VersionQuery());
+            // The reader's port: what its line did goes into its record.
+            if (!c_.scan_record.empty()) NoteLine(c_, c_.scan_record.back());
+            if (!version) continue;
             info.version = app::TextOfBytes(link::DecodeVersion(c_.link.reply()));
             view.ShowVersion(app::Message::Row(31).add_text(" : " + info.version));
             c_.Sleep(100);
-            if (c_.link.SendShort(link::OutputModeQuery())) {
+            const bool mode = c_.link.SendShort(link::OutputModeQuery());
+            if (!c_.scan_record.empty()) NoteLine(c_, c_.scan_record.back());
+            if (mode) {
                 const link::ModeDigits digits = link::DecodeOutputMode(c_.link.reply());
                 info.mode = app::OutputMode{digits.interface, digits.wiegand, digits.rs485};
                 view.ShowOutputMode(info.mode);

@@ -22,6 +22,7 @@
 #include "link/posix_serial.h"
 #include "ops/reader_operations.h"
 #include "tests/doubles/memory_settings_store.h"
+#include "sim/adapter.h"
 #include "tests/harness.h"
 #include "tests/wall_pump.h"
 
@@ -182,6 +183,98 @@ TEST(ScanAccount, SweepShowsGarbageBelowTheReadersSpeedThenItsAnswer) {
                            ") at 4800,n,8,1 to 19200,e,8,1 (6 settings): " + kGarbled +
                            " (first bytes: 00 E0 1C FC 80 3F)\nCOM1 (" + rig.Pty(0) +
                            ") at 38400,n,8,1: answered");
+}
+
+TEST(ScanAccount, NamesWhatRealLinesDidInEachLanguage) {
+    // The in-process line plays the adapter; the account of the scan that
+    // found the reader anyway says what the line did.
+    struct Case {
+        const char* name;
+        sim::Adapter adapter;
+        std::array<const char*, 3> said;  // English, Simplified, Traditional
+    };
+    sim::Adapter echo, glitch, late;
+    echo.echo = true;
+    glitch.turnaround = "\xFF";
+    late.late_command = "I00V";
+    late.late_ms = 205;
+    const Case cases[] = {
+        {"echo", echo,
+         {"the adapter echoes what is sent (handled)", "转接器会回传送出的资料 (已处理)",
+          "轉接器會回傳送出的資料 (已處理)"}},
+        {"turnaround", glitch,
+         {"turnaround glitch bytes before the replies (handled)", "线路切换的杂讯字节",
+          "線路切換的雜訊位元組"}},
+        {"late", late, {"ms after its budget", "毫秒才到", "毫秒才到"}},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        h.line.set_adapter(c.adapter);
+        h.start();
+        h.form.press(h.form.btnScan);
+        ASSERT_TRUE(h.form.state.reader_found) << c.name;
+        for (int language = 0; language < 3; ++language) {
+            const std::string account =
+                app::DescribeScan(h.form.scan_record(), {"sim:COM3"}, {}, {language, true});
+            EXPECT_NE(account.find(c.said[static_cast<size_t>(language)]), std::string::npos)
+                << c.name << ", language " << language << ":\n"
+                << account;
+        }
+    }
+    // A clean line says nothing of the kind.
+    Harness clean;
+    clean.start();
+    clean.form.press(clean.form.btnScan);
+    const std::string account =
+        app::DescribeScan(clean.form.scan_record(), {"sim:COM3"}, {}, {0, true});
+    EXPECT_EQ(account.find("handled"), std::string::npos) << account;
+    EXPECT_EQ(account.find("budget"), std::string::npos) << account;
+}
+
+TEST(ScanAccount, TheSerialDevicesOwnWordsAreInTheLanguageToo) {
+    // Causes and reasons as the serial device gives them, names and paths in
+    // between: in Chinese no English word of them is left.
+    auto attempt = [](int port, const std::string& cause) {
+        app::PortAttempt a;
+        a.port = port;
+        a.device = "/dev/ttyUSB" + std::to_string(port);
+        a.settings = "19200,e,8,1";
+        a.cause = "COM" + std::to_string(port) + " (/dev/ttyUSB" + std::to_string(port) + "): " + cause;
+        return a;
+    };
+    const std::vector<app::PortAttempt> attempts = {
+        attempt(1, "no such device"),
+        attempt(2, "permission denied: /dev/ttyUSB2 belongs to group dialout and you are not in "
+                   "it; run: sudo usermod -aG dialout ana, then log out completely and log in "
+                   "again"),
+        attempt(3, "busy: held by ModemManager (pid 812)"),
+        attempt(4, "busy (held by another program)"),
+        attempt(5, "not a serial device"),
+        attempt(6, "no RS-485 mode in this port's driver (Inappropriate ioctl for device); USB "
+                   "RS-485 adapters switch the direction themselves: leave --rs485 out"),
+        attempt(7, "vanished"),
+        attempt(8, "skipped: system console"),
+    };
+    const std::vector<std::pair<std::string, std::string>> skipped = {
+        {"/dev/ttyS0", "system console"}, {"/dev/ttyS1", "login terminal of agetty (pid 77)"}};
+    for (int language : {1, 2}) {
+        const std::string account = app::DescribeScan(attempts, {"/dev/ttyUSB1"}, skipped,
+                                                      {language, false});
+        for (const char* english :
+             {"no such device", "permission denied", "belongs to group", "you are not in",
+              "log out", "busy", "held by", "not a serial device", "RS-485 mode in",
+              "switch the direction", "vanished", "system console", "login terminal",
+              "skipped"}) {
+            EXPECT_EQ(account.find(english), std::string::npos)
+                << "language " << language << ": " << english << "\n"
+                << account;
+        }
+        // What is not words stays: names, paths, commands, numbers.
+        for (const char* kept : {"ModemManager (pid 812)", "sudo usermod -aG dialout ana",
+                                 "agetty (pid 77)", "--rs485", "/dev/ttyS1"}) {
+            EXPECT_NE(account.find(kept), std::string::npos) << kept << "\n" << account;
+        }
+    }
 }
 
 }  // namespace
