@@ -9,7 +9,8 @@
 
 namespace torvik::cli {
 
-// Each byte as the Unicode code point of the same value, in UTF-8.
+// Each byte as the Unicode code point of the same value, in UTF-8 (the
+// one crossing of app/text.h, under the name template files use).
 std::string Latin1ToUtf8(std::string_view bytes);
 // The inverse: UTF-8 whose code points are all below 256 back to one byte
 // each. Nothing for malformed UTF-8 or a code point above 255.
