@@ -42,8 +42,11 @@ inline bool make_unwritable(const fs::path& path) {
 // A scratch directory, emptied and removed whatever a test did to it.
 struct TempDir {
     fs::path dir;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "torvik-test-XXXXXX").string();
+    TempDir() : TempDir(fs::temp_directory_path()) {}
+    // In a given directory: "/tmp" where another user must reach it, whatever
+    // TMPDIR the tests were started with.
+    explicit TempDir(const fs::path& parent) {
+        std::string pattern = (parent / "torvik-test-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("no scratch directory");
         dir = pattern;
     }

@@ -101,7 +101,8 @@ class ExclusiveFlagTest : public ::testing::Test {
 
     Pty pty_;
     link::ComMap map_{"/nonexistent-dev", "/nonexistent-sys"};
-    TempDir locks_;
+    // Reached by user nobody too, so not below a private TMPDIR.
+    TempDir locks_{"/tmp"};
 };
 
 const std::string kLeft =
