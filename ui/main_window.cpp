@@ -151,7 +151,7 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
     // that has it.
     focus_frame_ = new FocusFrame(this);
     focus_frame_->set_color(FocusColour());
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    focus_follow_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         focus_frame_->follow(now != nullptr && now != this && now->window() == this ? now
                                                                                      : nullptr);
     });
@@ -186,6 +186,7 @@ MainWindow::MainWindow(app::TfrmModule& form, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    disconnect(focus_follow_);
     form_.observer = nullptr;
     form_.close_window = nullptr;
 }

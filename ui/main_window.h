@@ -109,6 +109,9 @@ class MainWindow : public QWidget {
     QWidget* status_widget_ = nullptr;  // the status line, announced after every press
     unsigned status_changes_ = 0;
     FocusFrame* focus_frame_ = nullptr;
+    // Cut in the destructor: QWidget's own destructor closes the window,
+    // which moves the focus while this class is already gone.
+    QMetaObject::Connection focus_follow_;
     // Caption labels seen only by screen readers, for lists without a
     // caption of their own.
     std::unordered_map<const QWidget*, QLabel*> hidden_captions_;
