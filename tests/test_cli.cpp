@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -121,6 +122,7 @@ TEST(CliWire, EveryCommandSendsTheWindowsFramesAtTheWindowsTimes) {
     ASSERT_TRUE(
         cli::SaveTemplateFile(put_file, FileOf({{4, pieces}, {6, HighBytePieces(6)}}), error));
     const std::string get_file = (dir.dir / "get.json").string();
+    const std::string backup_file = (dir.dir / "backup.json").string();
 
     const auto put = [](TfrmModule& f, int slot, const std::array<std::string, 3>& p) {
         f.user_set_position(f.sbFingerNo, slot);
@@ -183,7 +185,7 @@ TEST(CliWire, EveryCommandSendsTheWindowsFramesAtTheWindowsTimes) {
          {"template-put", "4", put_file},
          [&](TfrmModule& f) { put(f, 4, pieces); }},
         {"backup",
-         {"backup", get_file, "--slots", "2,5-6"},
+         {"backup", backup_file, "--slots", "2,5-6"},
          [](TfrmModule& f) {
              for (int slot : {2, 5, 6}) {
                  f.user_set_position(f.sbFingerNo, slot);
@@ -294,32 +296,36 @@ struct StatusCase {
     std::function<void(Harness&)> setup;
     std::vector<std::string> args;
     int status;
-    const char* last_outcome;
+    std::vector<std::string> outcomes;  // of every object, the first scan's included
 };
 
 TEST(CliStatus, ExitStatusesTellSuccessFailureAndNoReader) {
     const std::vector<StatusCase> cases = {
-        {"all ok", [](Harness&) {}, {"--json", "set-id", "3", "set-card-type", "em"}, 0, "ok"},
+        {"all ok",
+         [](Harness&) {},
+         {"--json", "set-id", "3", "set-card-type", "em"},
+         0,
+         {"ok", "ok", "ok"}},
         {"no reader",
          [](Harness& h) { h.line.set_port(3, doubles::FakeLine::PortKind::Silent); },
          {"--json", "set-id", "3"},
          2,
-         "not-found"},
+         {"not-found", "not-run"}},
         {"failed command",
          [](Harness& h) { h.reader.faults.refuse.insert("I00C"); },
          {"--json", "set-id", "3", "set-card-type", "em"},
          1,
-         "failed"},
+         {"ok", "failed", "not-run"}},
         {"stand-alone command before standalone-mode",
          [](Harness&) {},
          {"--json", "door-time", "10"},
-         1,
-         "failed"},
+         64,
+         {"not-run"}},
         {"reading ended by a silent reader",
          [](Harness& h) { h.pump.at_ms(5000, [&h] { h.reader.faults.drop_replies = true; }); },
          {"--json", "read"},
          1,
-         "failed"},
+         {"ok", "failed"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -329,8 +335,9 @@ TEST(CliStatus, ExitStatusesTellSuccessFailureAndNoReader) {
         const CliRun run = RunCli(h, c.args);
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         const auto objects = JsonLines(run.out);
-        ASSERT_FALSE(objects.empty());
-        EXPECT_EQ(objects.back().member("outcome")->text, c.last_outcome);
+        std::vector<std::string> outcomes;
+        for (const auto& o : objects) outcomes.push_back(o.member("outcome")->text);
+        EXPECT_EQ(outcomes, c.outcomes) << run.out;
     }
 }
 
@@ -443,8 +450,8 @@ TEST(CliTemplates, EmptySlotIsRecordedAndSkippedAtRestore) {
     for (const auto& f : b.line.frames)
         EXPECT_NE(f.payload.rfind("I00P000004", 0), 0u) << "slot 4 was written: " << f.payload;
     EXPECT_EQ(b.reader.templates[5], a.reader.templates[5]);
-    // One empty template is nothing to write.
-    EXPECT_EQ(RunCli(b, {"template-put", "4", file}).status, cli::kExitFailed);
+    // One empty template is nothing to write: refused before anything is sent.
+    EXPECT_EQ(RunCli(b, {"template-put", "4", file}).status, cli::kExitUsage);
 }
 
 struct Damage {
@@ -477,7 +484,7 @@ TEST(CliTemplates, DamagedFileIsRefusedBeforeAnythingIsSent) {
         {"slot twice", replace("\"slot\": 7", "\"slot\": 1"), "slot 1"},
         {"slot number out of range", replace("\"slot\": 7", "\"slot\": 1001"), "slot number"},
         {"cut short", [](std::string& t) { t.resize(t.size() / 2); }, "not a template file"},
-        {"newer format", replace("\"version\": 1", "\"version\": 2"), "newer"},
+        {"newer format", replace("\"version\": 2", "\"version\": 3"), "newer"},
         {"other file", [](std::string& t) { t = "{\"hello\": 1}"; }, "not a template file"},
         {"status unknown", replace("\"status\": \"ok\"", "\"status\": \"good\""), "slot 1"},
     };
@@ -489,7 +496,7 @@ TEST(CliTemplates, DamagedFileIsRefusedBeforeAnythingIsSent) {
         Harness h;
         Prepare(h);
         const CliRun run = RunCli(h, {"--json", "restore", file});
-        EXPECT_EQ(run.status, cli::kExitFailed);
+        EXPECT_EQ(run.status, cli::kExitUsage);
         EXPECT_TRUE(h.line.opens.empty()) << "the port was opened";
         EXPECT_TRUE(h.line.frames.empty()) << "a frame was sent";
         EXPECT_NE(run.out.find(d.names), std::string::npos) << run.out;
@@ -529,8 +536,10 @@ TEST(CliStop, StopRequestDuringBackupEndsBetweenSlotsAndKeepsWhatWasRead) {
     const CliRun run = RunCli(h, {"backup", file, "--slots", "1-5"}, &stop);
     EXPECT_EQ(run.status, cli::kExitFailed);
     EXPECT_FALSE(h.form.cursor_busy());
+    // The slots read are kept beside the file under a name that says so.
+    EXPECT_FALSE(std::filesystem::exists(file));
     std::string error;
-    const auto loaded = cli::LoadTemplateFile(file, error);
+    const auto loaded = cli::LoadTemplateFile(cli::IncompleteName(file), error);
     ASSERT_TRUE(loaded) << error;
     EXPECT_FALSE(loaded->complete);
     ASSERT_EQ(loaded->slots.size(), 2u);
@@ -615,8 +624,9 @@ TEST(CliRead, StopRequestEndsTheReadingAsItsButtonWould) {
     const CliRun run = RunCli(h, {"--json", "read", "info"}, &stop);
     EXPECT_EQ(run.status, cli::kExitFailed);  // info was not run
     const auto objects = JsonLines(run.out);
-    ASSERT_EQ(objects.size(), 2u);
+    ASSERT_EQ(objects.size(), 3u);
     EXPECT_EQ(objects[1].member("outcome")->text, "ok");
+    EXPECT_EQ(objects[2].member("outcome")->text, "not-run");
     EXPECT_FALSE(h.form.state.reading);
     EXPECT_EQ(h.beep_tones().back(), app::kHighBeepHz);  // the normal end of a reading
 }
@@ -637,8 +647,8 @@ TEST(CliTemplates, ToSlotTakesTheOnlySlotOrNeedsOneChosen) {
     Harness refused;
     Prepare(refused);
     const CliRun run = RunCli(refused, {"restore", two, "--to-slot", "77"});
-    EXPECT_EQ(run.status, cli::kExitFailed);
-    EXPECT_NE(run.out.find("holds 2 slots"), std::string::npos) << run.out;
+    EXPECT_EQ(run.status, cli::kExitUsage);
+    EXPECT_NE(run.err.find("holds 2 slots"), std::string::npos) << run.err;
     EXPECT_TRUE(refused.line.frames.empty());
 }
 
@@ -646,9 +656,10 @@ TEST(CliTemplates, ARunThatReadsNothingLeavesAnEarlierFileAlone) {
     TempDir dir;
     const std::string file = (dir.dir / "door3.json").string();
     std::ofstream(file) << "an earlier backup";
+    // --force: an existing file is otherwise refused before the scan.
     const std::vector<std::vector<std::string>> runs = {
-        {"backup", file, "--slots", "1-2"},
-        {"template-get", "1", file},
+        {"backup", file, "--slots", "1-2", "--force"},
+        {"template-get", "1", file, "--force"},
     };
     for (const auto& args : runs) {
         Harness h;
@@ -672,7 +683,8 @@ TEST(CliTemplates, BackupRecordsFailedSlotsAndGivesUpAfterTenInARow) {
     const CliRun run = RunCli(h, {"--json", "backup", file, "--slots", "1-3,20-40"});
     EXPECT_EQ(run.status, cli::kExitFailed);
     std::string error;
-    const auto saved = cli::LoadTemplateFile(file, error);
+    const std::string kept = cli::IncompleteName(file);
+    const auto saved = cli::LoadTemplateFile(kept, error);
     ASSERT_TRUE(saved) << error;
     EXPECT_FALSE(saved->complete);
     ASSERT_EQ(saved->slots.size(), 13u);  // 1, 2, 3 and ten failed from 20
@@ -685,10 +697,11 @@ TEST(CliTemplates, BackupRecordsFailedSlotsAndGivesUpAfterTenInARow) {
     EXPECT_NE(objects.back().member("text")->text.find("failed slots: 2,20,21"), std::string::npos)
         << run.out;
 
-    // Restoring the file writes the good slots and skips the failed ones.
+    // Restoring the file writes the good slots and skips the failed ones;
+    // the file is incomplete, which restore takes only when told.
     Harness b;
     Prepare(b);
-    const CliRun restore = RunCli(b, {"restore", file});
+    const CliRun restore = RunCli(b, {"restore", kept, "--allow-incomplete"});
     EXPECT_EQ(restore.status, cli::kExitOk) << restore.out;
     EXPECT_EQ(b.reader.templates.size(), 2u);
 }
@@ -712,7 +725,7 @@ TEST(CliProgress, ProgressLineOnlyOnATerminal) {
 
     Harness quiet;
     Prepare(quiet);
-    run = RunCli(quiet, {"backup", file, "--slots", "1-2"});
+    run = RunCli(quiet, {"backup", (dir.dir / "quiet.json").string(), "--slots", "1-2"});
     EXPECT_EQ(run.err, "");
 }
 

@@ -175,7 +175,7 @@ TEST(CliPty, BackupOfOneReaderRestoredOnAnotherGivesIdenticalPieces) {
     EXPECT_EQ(back->reader_serial, "BBBB0002");
     EXPECT_EQ(back->find(2)->pieces, slot.pieces);
     // Slot 1 came over as the first reader held it.
-    const auto again = RunCtl(dir, b.path(), {"template-get", "1", copy});
+    const auto again = RunCtl(dir, b.path(), {"template-get", "1", copy, "--force"});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(cli::LoadTemplateFile(copy, error)->find(1)->pieces, saved->find(1)->pieces);
 }
@@ -204,7 +204,7 @@ TEST(CliPty, ExitStatusesOfTheProgram) {
         {"damaged file",
          true,
          {"restore", damaged},
-         1,
+         64,
          "slot 3 is damaged: checksum does not match"},
         {"usage", true, {"set-id", "500"}, 64, "set-id"},
         {"help", false, {"backup", "--help"}, 0, "--slots LIST"},
@@ -233,7 +233,8 @@ TEST(CliPty, InterruptDuringBackupStopsBetweenSlotsAndKeepsTheFile) {
     EXPECT_EQ(r.status, cli::kExitFailed) << r.out << r.err;
     EXPECT_NE(r.out.find("stopped by request"), std::string::npos) << r.out;
     std::string error;
-    const auto saved = cli::LoadTemplateFile(file, error);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    const auto saved = cli::LoadTemplateFile(cli::IncompleteName(file), error);
     ASSERT_TRUE(saved) << error;
     EXPECT_FALSE(saved->complete);
     // Slot 1, and slot 2 when the request came after it had begun: a slot
@@ -361,6 +362,12 @@ TEST(CliPty, SecondInterruptEndsTheProgramAtOnce) {
     const CtlResult r = Finish(c, out);
     EXPECT_EQ(r.status, 128 + SIGINT) << r.out << r.err;
     EXPECT_FALSE(std::filesystem::exists(file));
+    // Slot 1 was on disk before its line was printed, and stays there.
+    std::string error;
+    const auto kept = cli::LoadTemplateFile(cli::IncompleteName(file), error);
+    ASSERT_TRUE(kept) << error;
+    ASSERT_GE(kept->slots.size(), 1u);
+    EXPECT_EQ(kept->slots[0].status, cli::SlotStatus::Ok);
     // The port was given back as found, though the program ended mid-slot.
     ASSERT_TRUE(line_state(after));
     EXPECT_TRUE(link::same_tty_state(before, after));
