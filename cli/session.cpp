@@ -600,9 +600,13 @@ Result Session::Backup(const Command& c, bool single) {
                 parts.front() = Say(T::kBackupInto, {parts.front(), shown});
             }
         } else {
-            parts.push_back(Say(T::kBackupKeptIn, {ForTerminal(incomplete)}));
+            // What was written last is what is kept (nothing, when the first
+            // save already failed).
+            if (incomplete_written) {
+                parts.push_back(Say(T::kBackupKeptIn, {ForTerminal(incomplete)}));
+                where = incomplete;
+            }
             if (file_was_there) parts.push_back(Say(T::kBackupLeftAlone, {shown}));
-            where = incomplete;
         }
         for (size_t i = 0; i < parts.size(); ++i) r.text += (i ? "; " : "") + parts[i];
         r.fields.emplace_back("slots_read", std::to_string(read_slots));
