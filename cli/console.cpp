@@ -58,8 +58,9 @@ void SignalAwareClock::sleep_ms(uint32_t ms) {
         deadline.tv_sec += 1;
         deadline.tv_nsec -= 1000000000L;
     }
+    if (on_wait) on_wait();
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-        if (interrupted) interrupted();
+        if (on_wait) on_wait();
     }
 }
 

@@ -44,14 +44,14 @@ class StderrErrorBox final : public app::ErrorBox {
 // The clock of the program: the monotonic clock, and waits that tell when
 // a signal arrived in the middle of them. A wait is a plain sleep, during
 // which no window event is handled; but the stop request must be answered
-// at once, not after the 2-second wait of a template read, so `interrupted`
-// is called as soon as a signal has been handled, and the wait then goes on
-// to its end as if nothing had happened.
+// at once, not after the 2-second wait of a template read, so `on_wait` is
+// called when a wait begins and as soon as a signal has been handled during
+// one, and the wait then goes on to its end as if nothing had happened.
 class SignalAwareClock final : public link::Clock {
   public:
     uint32_t now_ms() override { return base_.now_ms(); }
     void sleep_ms(uint32_t ms) override;
-    std::function<void()> interrupted;
+    std::function<void()> on_wait;
 
   private:
     link::MonotonicClock base_;

@@ -103,6 +103,13 @@ std::optional<cli::Said> CheckTraceFile(const std::string& path, link::Fd& fifo)
             return refuse(errno == ENXIO
                               ? cli::Said(cli::T::kTraceFifo)
                               : cli::Said(cli::T::kTraceNotWritable, {std::strerror(errno)}));
+        // Still the FIFO looked at, not something put in its place meanwhile.
+        struct stat opened {};
+        if (::fstat(fifo.get(), &opened) != 0 || !S_ISFIFO(opened.st_mode) ||
+            opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) {
+            fifo.reset();
+            return refuse(cli::Said(cli::T::kTraceKind, {cli::KindWords(opened.st_mode)}));
+        }
         return std::nullopt;
     }
     if (S_ISCHR(st.st_mode)) return std::nullopt;
@@ -171,16 +178,16 @@ int RunInvocation(const cli::Invocation& inv, link::ComMap& com_map, int early_l
         cli::Session session(form, std::cout, std::cerr, std::move(options));
         pump.every = [&session] { session.Poll(); };
         // A stop request is answered at once, even in the middle of a wait.
-        clock.interrupted = [&session] { session.NoteStop(); };
+        clock.on_wait = [&session] { session.NoteStop(); };
         const int status = session.Run(inv.commands);
-        clock.interrupted = nullptr;
+        clock.on_wait = nullptr;
         pump.every = nullptr;
         form.port.ClosePort();
         return status;
     } catch (const std::exception& e) {
         errors.show_error(e.what());
     } catch (...) {
-        errors.show_error("Unexpected error");
+        errors.show_error(cli::Tr(errors.language, cli::T::kUnexpectedError));
     }
     return cli::kExitFailed;
 }

@@ -76,7 +76,7 @@ class Session {
     // lines, the progress line.
     void Poll();
     // Says that the stop request was taken, once; for the clock, which
-    // calls it when a signal arrives during a wait.
+    // calls it at every wait and when a signal arrives during one.
     void NoteStop();
 
     const std::string& run_id() const { return options_.run_id; }

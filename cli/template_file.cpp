@@ -199,7 +199,7 @@ std::optional<TemplateFile> ParseTemplateFile(std::string_view text, const std::
     if (doc->type != JsonValue::Type::Object) return fail({T::kNotTemplate, {name}});
     const JsonValue* format = doc->member("format");
     if (!format || format->type != JsonValue::Type::String || format->text != kTemplateFormat)
-        return fail({T::kNotTemplateBecause, {name, "no \"format\": \"torvik-templates\""}});
+        return fail({T::kNoFormatMember, {name}});
     const JsonValue* version = doc->member("version");
     if (!version || version->type != JsonValue::Type::Number || version->number < 1 ||
         version->number != std::floor(version->number))
@@ -445,6 +445,12 @@ std::optional<Said> WriteTemplateFile(const std::string& path, const TemplateFil
         if (!temp.valid() && errno != EEXIST) return cannot(errno);
     }
     if (!temp.valid()) return cannot(EEXIST);
+    struct stat made {};
+    if (::fstat(temp.get(), &made) != 0 || !S_ISREG(made.st_mode)) {
+        temp.reset();
+        ::unlinkat(dir.get(), temp_name.c_str(), 0);
+        return cannot(EINVAL);
+    }
     const std::string temp_path = Beside(path, temp_name);
     link::RegisterTempPath(temp_path, false);
     // Held while the file is written: a later run that finds it unlocked

@@ -94,6 +94,7 @@ enum class T : int {
     // ---- a template file's damage ----
     kNotTemplate,
     kNotTemplateBecause,
+    kNoFormatMember,
     kNoVersion,
     kNewerVersion,
     kUnknownEncoding,
@@ -127,6 +128,7 @@ enum class T : int {
     kSimulatorEnded,
     kPieceTrimmed,
     kErrorPrefix,
+    kUnexpectedError,
     kEndedByError,
     kNowTalksAt,
     kNextRunSweep,
