@@ -188,13 +188,21 @@ std::string SimulatedReader::Start(const std::string& program,
                                  std::string(std::strerror(error)));
     }
     if (pid == 0) {
+        // A process group of its own: the terminal's Ctrl+C goes to the
+        // tool's group only, and the tool ends the reader when it is done.
+        ::setpgid(0, 0);
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent) ::_exit(1);  // the parent is gone already
         ::dup2(pipe_fds[1], STDOUT_FILENO);     // dup2 clears close-on-exec on the copy
+        // Outside the terminal's foreground group, a read of the terminal
+        // would stop it; it reads nothing of it.
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null >= 0) ::dup2(null, STDIN_FILENO);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(pipe_fds[1]);
+    ::setpgid(pid, pid);  // as the child does, whichever runs first
     pid_ = pid;
     out_ = pipe_fds[0];
     link::RegisterChild(pid_);  // ended on a kill too
@@ -222,6 +230,17 @@ std::string SimulatedReader::Start(const std::string& program,
     }
     Stop();
     throw std::runtime_error("The simulated reader did not report its terminal.");
+}
+
+bool SimulatedReader::Running() {
+    if (pid_ <= 0) return false;
+    const pid_t r = ::waitpid(pid_, nullptr, WNOHANG);
+    if (r == 0) return true;
+    if (r < 0 && errno != ECHILD) return true;
+    // Ended by itself: nothing is left to stop.
+    link::ClearChild(pid_);
+    pid_ = -1;
+    return false;
 }
 
 void SimulatedReader::Stop() {
@@ -254,6 +273,7 @@ void SimulatedReader::Stop() {
 Launch::Launch(const StartOptions& options, link::ComMap& map,
                const std::vector<std::string>& simulator_args) {
     settings_path_ = options.settings_path;
+    simulate_ = options.simulate;
     if (options.simulate) {
         const std::string pty = simulator_.Start(OwnDirectory() + "/torvik-sim", simulator_args);
         if (!map.add_override("COM1=" + pty)) {

@@ -69,8 +69,9 @@ class TemporaryDirectory {
 };
 
 // torvik-sim as a child process: it prints the pseudo-terminal it serves on
-// its first line. Ended when this object goes, and by the kernel should
-// this process die first.
+// its first line. It runs in a process group of its own, so that Ctrl+C in
+// the terminal reaches only the tool, which ends it; ended when this
+// object goes, and by the kernel should this process die first.
 class SimulatedReader {
   public:
     SimulatedReader() = default;
@@ -84,6 +85,8 @@ class SimulatedReader {
     // Ends it (SIGTERM, then SIGKILL after 2 s); harmless when not running.
     void Stop();
     pid_t pid() const { return pid_; }
+    // False once it has ended by itself (or was never started).
+    bool Running();
 
   private:
     pid_t pid_ = -1;
@@ -102,11 +105,14 @@ class Launch {
     const std::string& settings_path() const { return settings_path_; }
     // The simulated reader's process (-1 without --simulate).
     pid_t simulator_pid() const { return simulator_.pid(); }
+    // With --simulate: true once the simulated reader has ended.
+    bool simulator_ended() { return simulate_ && !simulator_.Running(); }
     // The temporary directory (empty when none was made).
     std::string temporary_directory() const { return temp_ ? temp_->path() : std::string(); }
 
   private:
     SimulatedReader simulator_;
+    bool simulate_ = false;
     std::optional<TemporaryDirectory> temp_;
     std::string settings_path_;
 };
@@ -196,6 +202,8 @@ class Assembly {
 
     TfrmModule& form() { return form_; }
     WireTrace* trace() { return trace_.get(); }
+    // With --simulate: true once the simulated reader has ended.
+    bool simulator_ended() { return launch_.simulator_ended(); }
     FileSettingsStore& store() { return store_; }
 
     // FormCreate, then the quiet channel: each scan's account goes to the

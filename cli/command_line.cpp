@@ -16,66 +16,33 @@ namespace {
 struct CommandEntry {
     const char* name;
     const char* synopsis;
-    const char* help;
 };
 
-// The order of the overview.
+// The order of the overview; the help of each is in the text table.
 const CommandEntry kCommands[] = {
-    {"scan", "scan [--sweep]",
-     "Looks for the reader: first at the stored port and settings, then on COM1 to COM16.\n"
-     "With the speed lock on (the default) only the stored settings are tried on each port;\n"
-     "--sweep takes the lock off and tries all fourteen settings. Shows serial number,\n"
-     "version, ID and output mode; a reader found is stored for the next run.\n"
-     "Every other command runs a scan at the stored settings first when none ran yet.\n"},
-    {"info", "info", "Shows what the scan found: serial number, version, ID and output mode.\n"},
-    {"set-id", "set-id N", "Sets the reader's bus address (ID) to N, 1 to 99.\n"},
-    {"set-baud", "set-baud SETTINGS",
-     "Sets the reader's baud rate. SETTINGS is one of 4800,n,8,1 4800,e,8,1 9600,n,8,1\n"
-     "9600,e,8,1 19200,n,8,1 19200,e,8,1 38400,n,8,1 38400,e,8,1 57600,n,8,1 57600,e,8,1\n"
-     "115200,n,8,1 115200,e,8,1 230400,n,8,1 230400,e,8,1 (\",8,1\" may be left off).\n"
-     "The rest of this run talks to the reader at the new settings; they are not stored,\n"
-     "so the next run finds the reader with `scan --sweep`.\n"},
-    {"set-mode", "set-mode wiegand|rs485 W26|W34|W42 R24|R32|R40",
-     "Sets the output interface and both formats: the interface the reader reports on,\n"
-     "the Wiegand format (26, 34 or 42 bits) and the RS-485 format (24, 32 or 40).\n"},
-    {"set-card-type", "set-card-type em|keldo|security",
-     "Sets the card type: EM/TEMIC, KELDO or security cards.\n"},
-    {"set-facility", "set-facility N", "Sets the facility code to N, 0 to 65535.\n"},
-    {"read", "read [--encoded] [--count N] [--seconds S]",
-     "Watches the reader read cards and fingerprints and prints each reading as a line.\n"
-     "--encoded reads the encoded identification instead of the plain one. The reading\n"
-     "stops after N readings, after S seconds, or on Ctrl+C (the normal end without\n"
-     "--count and --seconds).\n"},
-    {"enrol", "enrol N", "Starts enrolling a fingerprint into slot N (0 to 1000) at the reader.\n"},
-    {"delete", "delete N", "Deletes the fingerprint of slot N (0 to 1000).\n"},
-    {"template-get", "template-get N FILE",
-     "Reads the fingerprint template of slot N into FILE (a template file of one slot).\n"},
-    {"template-put", "template-put N FILE",
-     "Writes a template from FILE into slot N: the file's slot N, or its only slot.\n"},
-    {"backup", "backup FILE [--slots LIST]",
-     "Reads the templates of the slots in LIST (default 0-1000; e.g. 1-3,7,10-12) into\n"
-     "FILE, about 2.5 s per slot. Ctrl+C stops between slots and keeps what was read.\n"},
-    {"restore", "restore FILE [--slots LIST] [--to-slot N]",
-     "Writes the templates of FILE back (all its slots, or those in LIST). Empty and\n"
-     "failed slots of the file are skipped. --to-slot N writes the one slot chosen into\n"
-     "slot N instead. A damaged file is refused before anything is sent.\n"},
-    {"factory-default", "factory-default",
-     "Resets the reader to factory defaults (10 to 50 s, at most about 200 s).\n"},
-    {"standalone-default", "standalone-default",
-     "Resets the reader to stand-alone defaults (10 to 50 s, at most about 200 s).\n"},
-    {"standalone-mode", "standalone-mode",
-     "Switches the reader to stand-alone mode. The stand-alone commands (door-time,\n"
-     "alarm-time, master-card, duress-card, clear-card) follow it in the same run.\n"},
-    {"door-time", "door-time N",
-     "Sets the door-open time to N (0 to 9999), after standalone-mode.\n"},
-    {"alarm-time", "alarm-time N",
-     "Sets the alarm time to N (0 to 9999), after standalone-mode.\n"},
-    {"master-card", "master-card", "Sets the master card, after standalone-mode.\n"},
-    {"duress-card", "duress-card", "Sets the duress card, after standalone-mode.\n"},
-    {"clear-card", "clear-card", "Sets the clear card, after standalone-mode.\n"},
-    {"raw", "raw TEXT",
-     "Sends \"001\" + TEXT (at most 40 characters) to the reader as a test command and\n"
-     "prints its answer.\n"},
+    {"scan", "scan [--sweep]"},
+    {"info", "info"},
+    {"set-id", "set-id N"},
+    {"set-baud", "set-baud SETTINGS"},
+    {"set-mode", "set-mode wiegand|rs485 W26|W34|W42 R24|R32|R40"},
+    {"set-card-type", "set-card-type em|keldo|security"},
+    {"set-facility", "set-facility N"},
+    {"read", "read [--encoded] [--count N] [--seconds S]"},
+    {"enrol", "enrol N"},
+    {"delete", "delete N"},
+    {"template-get", "template-get N FILE [--force]"},
+    {"template-put", "template-put N FILE"},
+    {"backup", "backup FILE [--slots LIST] [--force]"},
+    {"restore", "restore FILE [--slots LIST] [--to-slot N] [--allow-incomplete]"},
+    {"factory-default", "factory-default"},
+    {"standalone-default", "standalone-default"},
+    {"standalone-mode", "standalone-mode"},
+    {"door-time", "door-time SECONDS"},
+    {"alarm-time", "alarm-time SECONDS"},
+    {"master-card", "master-card"},
+    {"duress-card", "duress-card"},
+    {"clear-card", "clear-card"},
+    {"raw", "raw TEXT"},
 };
 
 const CommandEntry* FindCommand(const std::string& name) {
@@ -90,20 +57,19 @@ std::string Lower(std::string s) {
     return s;
 }
 
-long ParseInteger(const std::string& text, long min, long max, const std::string& what) {
+long ParseInteger(const std::string& text, long min, long max, const SaidValue& what) {
     if (text.empty() || text.size() > 12 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        throw UsageError(what + " must be a whole number from " + std::to_string(min) + " to " +
-                         std::to_string(max) + ", not \"" + text + "\"");
+        throw UsageError(
+            {T::kWholeNumber, {what, std::to_string(min), std::to_string(max), text}});
     const long value = std::strtol(text.c_str(), nullptr, 10);
     if (value < min || value > max)
-        throw UsageError(what + " must be from " + std::to_string(min) + " to " +
-                         std::to_string(max) + ", not " + text);
+        throw UsageError({T::kFromTo, {what, std::to_string(min), std::to_string(max), text}});
     return value;
 }
 
 int Choice(const std::string& text, std::initializer_list<std::initializer_list<const char*>> names,
-           const std::string& what) {
+           const SaidValue& what) {
     const std::string t = Lower(text);
     int i = 0;
     std::string all;
@@ -114,7 +80,7 @@ int Choice(const std::string& text, std::initializer_list<std::initializer_list<
         all += (i ? "|" : "") + std::string(*alternatives.begin());
         ++i;
     }
-    throw UsageError(what + " must be one of " + all + ", not \"" + text + "\"");
+    throw UsageError({T::kOneOf, {what, all, text}});
 }
 
 int SettingsIndex(const std::string& text) {
@@ -123,8 +89,12 @@ int SettingsIndex(const std::string& text) {
         const std::string full = app::kSettingsList[i];
         if (t == full || t + ",8,1" == full) return static_cast<int>(i);
     }
-    throw UsageError("unknown settings \"" + text +
-                     "\" (expected e.g. 19200,e,8,1; see torvikctl set-baud --help)");
+    // A speed alone: both parities exist, and the technician must say which.
+    for (const char* full : app::kSettingsList)
+        if (std::string(full).rfind(t + ",", 0) == 0 && !t.empty() &&
+            std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            throw UsageError({T::kNoParity, {t}});
+    throw UsageError({T::kUnknownSettings, {text}});
 }
 
 }  // namespace
@@ -137,17 +107,18 @@ std::vector<int> ParseSlotList(const std::string& text) {
     std::vector<int> slots;
     std::set<int> seen;
     size_t start = 0;
-    if (text.empty()) throw UsageError("empty slot list");
+    if (text.empty()) throw UsageError(T::kEmptySlotList);
     while (start <= text.size()) {
         const size_t comma = text.find(',', start);
         const std::string part =
             text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const size_t dash = part.find('-');
-        const long first = ParseInteger(part.substr(0, dash), 0, 1000, "a slot");
+        const Said what(T::kWhatASlot);
+        const long first = ParseInteger(part.substr(0, dash), 0, 1000, what);
         const long last = dash == std::string::npos
                               ? first
-                              : ParseInteger(part.substr(dash + 1), 0, 1000, "a slot");
-        if (last < first) throw UsageError("slot range " + part + " runs backwards");
+                              : ParseInteger(part.substr(dash + 1), 0, 1000, what);
+        if (last < first) throw UsageError({T::kRangeBackwards, {part}});
         for (long s = first; s <= last; ++s)
             if (seen.insert(static_cast<int>(s)).second) slots.push_back(static_cast<int>(s));
         if (comma == std::string::npos) break;
@@ -156,12 +127,23 @@ std::vector<int> ParseSlotList(const std::string& text) {
     return slots;
 }
 
+std::optional<int> LanguageOption(const std::vector<std::string>& args) {
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] != "--lang") continue;
+        const std::string v = Lower(args[i + 1]);
+        if (v == "en") return 0;
+        if (v == "zh-hans") return 1;
+        if (v == "zh-hant") return 2;
+    }
+    return std::nullopt;
+}
+
 Invocation ParseCommandLine(const std::vector<std::string>& args) {
     Invocation inv;
     Command* current = nullptr;
     size_t i = 0;
     const auto next = [&](const std::string& what) -> std::string {
-        if (i + 1 >= args.size()) throw UsageError(what + " needs a value");
+        if (i + 1 >= args.size()) throw UsageError({T::kNeedsValue, {what}});
         return args[++i];
     };
     // The positional arguments of the current command, taken as they come.
@@ -171,50 +153,48 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         Command& c = *current;
         const auto need = [&](size_t n) {
             if (positional.size() != n)
-                throw UsageError(c.name + ": expected " + FindCommand(c.name)->synopsis);
+                throw UsageError({T::kExpected, {c.name, FindCommand(c.name)->synopsis}});
         };
+        const Said slot_of(T::kWhatSlot, {c.name});
         if (c.name == "set-id") {
             need(1);
-            c.number = static_cast<int>(ParseInteger(positional[0], 1, 99, "set-id: the ID"));
+            c.number = static_cast<int>(ParseInteger(positional[0], 1, 99, Said(T::kWhatId)));
         } else if (c.name == "set-baud") {
             need(1);
             c.index = SettingsIndex(positional[0]);
         } else if (c.name == "set-mode") {
             need(3);
             c.mode = Choice(positional[0], {{"wiegand"}, {"rs485", "rs-485"}},
-                            "set-mode: the interface");
+                            Said(T::kWhatInterface));
             c.wiegand = Choice(positional[1],
                                {{"W26", "w26", "26"}, {"W34", "w34", "34"}, {"W42", "w42", "42"}},
-                               "set-mode: the Wiegand format");
+                               Said(T::kWhatWiegand));
             c.rs485 = Choice(positional[2],
                              {{"R24", "r24", "24"}, {"R32", "r32", "32"}, {"R40", "r40", "40"}},
-                             "set-mode: the RS-485 format");
+                             Said(T::kWhatRs485));
         } else if (c.name == "set-card-type") {
             need(1);
             c.index = Choice(positional[0], {{"em", "temic"}, {"keldo"}, {"security"}},
-                             "set-card-type: the card type");
+                             Said(T::kWhatCardType));
         } else if (c.name == "set-facility") {
             need(1);
             c.number =
-                static_cast<int>(ParseInteger(positional[0], 0, 65535, "set-facility: the code"));
+                static_cast<int>(ParseInteger(positional[0], 0, 65535, Said(T::kWhatFacility)));
         } else if (c.name == "enrol" || c.name == "delete") {
             need(1);
-            c.number =
-                static_cast<int>(ParseInteger(positional[0], 0, 1000, c.name + ": the slot"));
+            c.number = static_cast<int>(ParseInteger(positional[0], 0, 1000, slot_of));
         } else if (c.name == "template-get" || c.name == "template-put") {
             need(2);
-            c.number =
-                static_cast<int>(ParseInteger(positional[0], 0, 1000, c.name + ": the slot"));
+            c.number = static_cast<int>(ParseInteger(positional[0], 0, 1000, slot_of));
             c.file = positional[1];
         } else if (c.name == "backup" || c.name == "restore") {
             need(1);
             c.file = positional[0];
-            if (c.to_slot && c.slots.size() > 1)
-                throw UsageError("restore: --to-slot moves one slot; --slots names more");
+            if (c.to_slot && c.slots.size() > 1) throw UsageError(T::kToSlotOne);
         } else if (c.name == "door-time" || c.name == "alarm-time") {
             need(1);
-            c.number =
-                static_cast<int>(ParseInteger(positional[0], 0, 9999, c.name + ": the time"));
+            c.number = static_cast<int>(
+                ParseInteger(positional[0], 0, 9999, Said(T::kWhatTime, {c.name})));
         } else if (c.name == "raw") {
             need(1);
             c.text = positional[0];
@@ -253,8 +233,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
                 const double s = std::strtod(v.c_str(), &end);
                 if (v.empty() || *end != '\0' || errno != 0 || !std::isfinite(s) || s <= 0 ||
                     s > 1e6)
-                    throw UsageError("read --seconds must be a number of seconds above 0, not \"" +
-                                     v + "\"");
+                    throw UsageError({T::kReadSeconds, {v}});
                 current->seconds = s;
                 continue;
             }
@@ -265,6 +244,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             if (n == "restore" && arg == "--to-slot") {
                 current->to_slot =
                     static_cast<int>(ParseInteger(next("restore --to-slot"), 0, 1000, "--to-slot"));
+                continue;
+            }
+            if (n == "restore" && arg == "--allow-incomplete") {
+                current->allow_incomplete = true;
+                continue;
+            }
+            if ((n == "backup" || n == "template-get") && arg == "--force") {
+                current->force = true;
                 continue;
             }
         }
@@ -291,7 +278,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         } else if (arg.rfind("--trace=", 0) == 0) {
             inv.trace = true;
             inv.trace_file = arg.substr(8);
-            if (inv.trace_file.empty()) throw UsageError("--trace= needs a file name");
+            if (inv.trace_file.empty()) throw UsageError(T::kTraceNeedsFile);
         } else if (arg == "--port") {
             inv.ports.push_back(next("--port"));
         } else if (arg == "--rs485") {
@@ -300,9 +287,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             inv.line.low_latency = true;
         } else if (arg == "--rs485-delays") {
             const auto delays = link::ParseRs485Delays(next("--rs485-delays"));
-            if (!delays)
-                throw UsageError(
-                    "--rs485-delays needs BEFORE,AFTER in milliseconds (0 to 1000 each)");
+            if (!delays) throw UsageError(T::kRs485Delays);
             inv.line.rs485 = true;
             inv.line.rs485_delay_before_ms = delays->first;
             inv.line.rs485_delay_after_ms = delays->second;
@@ -310,13 +295,13 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
             inv.com = static_cast<int>(ParseInteger(next("--com"), 1, 16, "--com"));
         } else if (arg == "--settings") {
             inv.settings_path = next("--settings");
-            if (inv.settings_path.empty()) throw UsageError("--settings needs a file name");
+            if (inv.settings_path.empty()) throw UsageError(T::kSettingsNeedsFile);
         } else if (arg == "--lang") {
             inv.language = Choice(next("--lang"), {{"en"}, {"zh-hans"}, {"zh-hant"}}, "--lang");
         } else if (arg.size() > 1 && arg[0] == '-' &&
                    !(current && current->name == "raw" && positional.empty())) {
-            throw UsageError(current ? current->name + ": unknown option " + arg
-                                     : "unknown option " + arg);
+            throw UsageError(current ? Said(T::kCommandUnknownOption, {current->name, arg})
+                                     : Said(T::kUnknownOption, {arg}));
         } else if (current && current->name == "raw" && positional.empty()) {
             // The raw text is taken as it stands, even when it looks like a command.
             positional.push_back(arg);
@@ -333,54 +318,28 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         } else if (current) {
             positional.push_back(arg);
         } else {
-            throw UsageError("unknown command \"" + arg + "\"");
+            throw UsageError({T::kUnknownCommand, {arg}});
         }
     }
     finish();
-    if (inv.commands.empty() && !inv.list_ports) throw UsageError("no command given");
+    if (inv.commands.empty() && !inv.list_ports) throw UsageError(T::kNoCommand);
     return inv;
 }
 
-std::string UsageText() {
-    std::string text =
-        "usage: torvikctl [options] COMMAND [ARGS] [COMMAND [ARGS] ...]\n"
-        "Configures a KELDO TORVIK reader from a terminal or a script. The commands run in\n"
-        "order, after a scan at the stored settings (unless the first command is scan), and\n"
-        "stop at the first one that does not succeed.\n"
-        "\n"
-        "Commands:\n";
+std::string UsageText(int language) {
+    std::string text = Tr(language, T::kHelpUsage) + "\n" + Tr(language, T::kHelpIntro) + "\n\n" +
+                       Tr(language, T::kHelpCommands) + "\n";
     for (const auto& entry : kCommands) text += "  " + std::string(entry.synopsis) + "\n";
-    text +=
-        "\n"
-        "Options:\n"
-        "  --simulate         run against the simulated reader (torvik-sim) on COM1, with\n"
-        "                     settings kept in a temporary file\n"
-        "  --port COMn=PATH   use PATH as COMn; may be given more than once\n"
-        "  --com N            try COM N first (instead of the stored port)\n"
-        "  --settings FILE    settings file (default " +
-        std::string("/var/lib/torvik-config/settings.reg") +
-        ")\n"
-        "  --trace[=FILE]     print every frame on stderr (or append it to FILE)\n"
-        "  --rs485            put a board's UART into the kernel's RS-485 mode (the driver\n"
-        "                     switches the direction with RTS); USB adapters do it themselves\n"
-        "  --rs485-delays B,A RS-485 mode, RTS raised B ms before sending and dropped A ms after\n"
-        "  --low-latency      ask a USB adapter to pass received bytes on at once\n"
-        "  --list-ports       print the COM numbers and the serial devices, then end\n"
-        "  --lang en|zh-hans|zh-hant  language of the texts (default: the stored one)\n"
-        "  --json             one JSON object per operation on stdout\n"
-        "  --beep             sound the outcome beeps (silent otherwise)\n"
-        "  --help             this text; COMMAND --help explains one command\n"
-        "  --version          show the version\n"
-        "\n"
-        "Exit status: 0 all succeeded, 1 an operation failed, 2 no reader found,\n"
-        "64 usage error.\n";
+    text += "\n" + Tr(language, T::kHelpOptions) + "\n" + Tr(language, T::kHelpOptionList) +
+            "\n\n" + Tr(language, T::kHelpExit) + "\n";
     return text;
 }
 
-std::string CommandHelp(const std::string& name) {
+std::string CommandHelp(const std::string& name, int language) {
     const CommandEntry* entry = FindCommand(name);
     if (!entry) return {};
-    return "usage: torvikctl [options] " + std::string(entry->synopsis) + "\n" + entry->help;
+    return Tr(language, T::kHelpCommandUsage, {entry->synopsis}) + "\n" +
+           CommandHelpText(language, name);
 }
 
 }  // namespace torvik::cli

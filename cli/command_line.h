@@ -4,18 +4,24 @@
 #pragma once
 #include <optional>
 
-#include "link/serial_device.h"
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "cli/texts.h"
+#include "link/serial_device.h"
 
 namespace torvik::cli {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0, kExitFailed = 1, kExitNotFound = 2, kExitUsage = 64;
 
+// A command line that cannot be taken, with the text that says why (in
+// English as what(), in any language from `said`).
 struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit UsageError(Said s) : std::runtime_error(Tr(0, s)), said(std::move(s)) {}
+    explicit UsageError(T key) : UsageError(Said(key)) {}
+    Said said;
 };
 
 struct Command {
@@ -36,6 +42,8 @@ struct Command {
     std::string file;
     std::vector<int> slots;  // empty: the default
     std::optional<int> to_slot;
+    bool force = false;             // template-get, backup: an existing file may be replaced
+    bool allow_incomplete = false;  // restore: a backup that stopped early is taken
     // raw
     std::string text;
 };
@@ -61,14 +69,19 @@ struct Invocation {
 // Throws UsageError with a text for the technician.
 Invocation ParseCommandLine(const std::vector<std::string>& args);
 
+// The language a text about the command line is written in before the
+// settings are read: --lang where it is given (0 English, 1 Simplified, 2
+// Traditional Chinese), else nothing.
+std::optional<int> LanguageOption(const std::vector<std::string>& args);
+
 // "1-3,7,10-12" → 1,2,3,7,10,11,12 (each 0..1000, in the order given,
 // repeats dropped); throws UsageError.
 std::vector<int> ParseSlotList(const std::string& text);
 
 // The overview (`torvikctl --help`) and one command's text.
-std::string UsageText();
+std::string UsageText(int language = 0);
 // Empty when there is no such command.
-std::string CommandHelp(const std::string& name);
+std::string CommandHelp(const std::string& name, int language = 0);
 
 // Whether the name is a command.
 bool IsCommand(const std::string& name);

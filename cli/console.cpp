@@ -3,9 +3,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <ctime>
 #include <vector>
 
 #include "cli/text.h"
+#include "cli/texts.h"
 #include "link/exit_cleanup.h"
 
 namespace torvik::cli {
@@ -39,8 +42,26 @@ void ConsolePump::timer_changed(app::Control& timer) {
 
 void StderrErrorBox::show_error(const std::string& text) {
     ++shown;
-    std::fprintf(stderr, "torvikctl: error: %s\n", ForTerminal(text).c_str());
+    std::fprintf(stderr, "torvikctl: %s\n",
+                 Tr(language, T::kErrorPrefix, {ForTerminal(text)}).c_str());
     std::fflush(stderr);
+}
+
+void SignalAwareClock::sleep_ms(uint32_t ms) {
+    // To an absolute deadline, as the monotonic clock sleeps: a signal
+    // neither cuts the wait short nor stretches it.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(ms / 1000u);
+    deadline.tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    if (on_wait) on_wait();
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+        if (on_wait) on_wait();
+    }
 }
 
 namespace {

@@ -38,6 +38,23 @@ class StderrErrorBox final : public app::ErrorBox {
   public:
     void show_error(const std::string& text) override;
     int shown = 0;
+    int language = 0;  // of the words around the error's own text
+};
+
+// The clock of the program: the monotonic clock, and waits that tell when
+// a signal arrived in the middle of them. A wait is a plain sleep, during
+// which no window event is handled; but the stop request must be answered
+// at once, not after the 2-second wait of a template read, so `on_wait` is
+// called when a wait begins and as soon as a signal has been handled during
+// one, and the wait then goes on to its end as if nothing had happened.
+class SignalAwareClock final : public link::Clock {
+  public:
+    uint32_t now_ms() override { return base_.now_ms(); }
+    void sleep_ms(uint32_t ms) override;
+    std::function<void()> on_wait;
+
+  private:
+    link::MonotonicClock base_;
 };
 
 class NoCursor final : public app::BusyCursor {

@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <ctime>
@@ -88,6 +89,8 @@ bool ComMap::add_override(std::string_view text, std::string* refusal) {
     }
     if (std::string why = system_ports_.reason(device); !why.empty()) return refuse(why);
     overrides_[number] = device;
+    pin_nodes_[number] = PinNode{};
+    pin_still_there(number, device);  // the node it leads to now
     looked_ = false;
     if (refusal != nullptr) refusal->clear();
     return true;
@@ -290,9 +293,47 @@ void ComMap::look() const {
     view_ = std::move(view);
 }
 
+bool ComMap::pin_still_there(int number, const std::string& path) const {
+    PinNode& node = pin_nodes_[number];
+    if (node.gone) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        // A pseudo-terminal that went away never comes back as itself.
+        if (node.seen && node.pseudo_terminal) node.gone = true;
+        return !node.gone;
+    }
+    // The slave side of a Unix 98 pseudo-terminal: majors 136 to 143.
+    const bool pseudo_terminal = S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+                                 major(st.st_rdev) <= 143;
+    if (!node.seen) {
+        node.seen = true;
+        node.pseudo_terminal = pseudo_terminal;
+        node.dev = st.st_dev;
+        node.rdev = st.st_rdev;
+        node.ino = st.st_ino;
+        node.made_s = st.st_ctim.tv_sec;
+        node.made_ns = st.st_ctim.tv_nsec;
+        return true;
+    }
+    if (!node.pseudo_terminal) return true;
+    // The kernel hands a freed terminal number to the next terminal made,
+    // with the same device number and inode: only the time it was made
+    // tells them apart.
+    if (st.st_dev != node.dev || st.st_rdev != node.rdev || st.st_ino != node.ino ||
+        st.st_ctim.tv_sec != node.made_s || st.st_ctim.tv_nsec != node.made_ns)
+        node.gone = true;
+    return !node.gone;
+}
+
+bool ComMap::pin_gone(int port_number) const {
+    const auto it = pin_nodes_.find(port_number);
+    return it != pin_nodes_.end() && it->second.gone;
+}
+
 std::string ComMap::path(int port_number) const {
     if (port_number < 1) return {};
-    if (auto it = overrides_.find(port_number); it != overrides_.end()) return it->second;
+    if (auto it = overrides_.find(port_number); it != overrides_.end())
+        return pin_still_there(port_number, it->second) ? it->second : std::string();
     refresh();
     for (const Entry& e : view_) {
         if (e.number == port_number && e.state == State::kPresent) return e.device;

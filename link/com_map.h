@@ -7,6 +7,8 @@
 // it names gets no number of its own during the run. Ports that belong to
 // the system (link/system_ports.h) get no number and cannot be pinned.
 #pragma once
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -58,7 +60,15 @@ class ComMap {
     // present device that keeps the number. Empty when there is none. The
     // ports are looked at again on every call, so adapters plugged in while
     // the tool runs show up (and get their numbers).
+    //
+    // A pinned pseudo-terminal is known by its node as first seen (device
+    // number, inode and the time the node was made): once that node is
+    // gone, or the path names another one (the number handed to another
+    // terminal), the pin leads nowhere for the rest of the run, so a
+    // terminal that is not the one pinned is never opened.
     std::string path(int port_number) const;
+    // Whether a pinned pseudo-terminal went away or was replaced.
+    bool pin_gone(int port_number) const;
 
     // Every COM number that currently maps to something, ascending, pins
     // included.
@@ -115,9 +125,21 @@ class ComMap {
     std::vector<PortInfo> ports() const;
     void note(std::string text) const;
 
+    // The node a pin first led to, when it is a pseudo-terminal.
+    struct PinNode {
+        bool seen = false;
+        bool pseudo_terminal = false;
+        bool gone = false;
+        dev_t dev = 0, rdev = 0;
+        ino_t ino = 0;
+        int64_t made_s = 0, made_ns = 0;
+    };
+    bool pin_still_there(int number, const std::string& path) const;
+
     std::string dev_root_;
     std::string sys_root_;
     std::map<int, std::string> overrides_;
+    mutable std::map<int, PinNode> pin_nodes_;
     SystemPorts system_ports_;
     std::string number_file_;
     std::function<std::string(const PortInfo&)> skip_reason_;

@@ -4,14 +4,18 @@
 // presses, the JSON output, exit statuses, template files, the stop request
 // and live readings ended by count.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <sstream>
 
 #include "app/text.h"
+#include "cli/call_check.h"
 #include "cli/command_line.h"
 #include "cli/json.h"
 #include "cli/session.h"
@@ -121,6 +125,7 @@ TEST(CliWire, EveryCommandSendsTheWindowsFramesAtTheWindowsTimes) {
     ASSERT_TRUE(
         cli::SaveTemplateFile(put_file, FileOf({{4, pieces}, {6, HighBytePieces(6)}}), error));
     const std::string get_file = (dir.dir / "get.json").string();
+    const std::string backup_file = (dir.dir / "backup.json").string();
 
     const auto put = [](TfrmModule& f, int slot, const std::array<std::string, 3>& p) {
         f.user_set_position(f.sbFingerNo, slot);
@@ -183,7 +188,7 @@ TEST(CliWire, EveryCommandSendsTheWindowsFramesAtTheWindowsTimes) {
          {"template-put", "4", put_file},
          [&](TfrmModule& f) { put(f, 4, pieces); }},
         {"backup",
-         {"backup", get_file, "--slots", "2,5-6"},
+         {"backup", backup_file, "--slots", "2,5-6"},
          [](TfrmModule& f) {
              for (int slot : {2, 5, 6}) {
                  f.user_set_position(f.sbFingerNo, slot);
@@ -294,32 +299,36 @@ struct StatusCase {
     std::function<void(Harness&)> setup;
     std::vector<std::string> args;
     int status;
-    const char* last_outcome;
+    std::vector<std::string> outcomes;  // of every object, the first scan's included
 };
 
 TEST(CliStatus, ExitStatusesTellSuccessFailureAndNoReader) {
     const std::vector<StatusCase> cases = {
-        {"all ok", [](Harness&) {}, {"--json", "set-id", "3", "set-card-type", "em"}, 0, "ok"},
+        {"all ok",
+         [](Harness&) {},
+         {"--json", "set-id", "3", "set-card-type", "em"},
+         0,
+         {"ok", "ok", "ok"}},
         {"no reader",
          [](Harness& h) { h.line.set_port(3, doubles::FakeLine::PortKind::Silent); },
          {"--json", "set-id", "3"},
          2,
-         "not-found"},
+         {"not-found", "not-run"}},
         {"failed command",
          [](Harness& h) { h.reader.faults.refuse.insert("I00C"); },
          {"--json", "set-id", "3", "set-card-type", "em"},
          1,
-         "failed"},
+         {"ok", "failed", "not-run"}},
         {"stand-alone command before standalone-mode",
          [](Harness&) {},
          {"--json", "door-time", "10"},
-         1,
-         "failed"},
+         64,
+         {"not-run"}},
         {"reading ended by a silent reader",
          [](Harness& h) { h.pump.at_ms(5000, [&h] { h.reader.faults.drop_replies = true; }); },
          {"--json", "read"},
          1,
-         "failed"},
+         {"ok", "failed"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -329,8 +338,9 @@ TEST(CliStatus, ExitStatusesTellSuccessFailureAndNoReader) {
         const CliRun run = RunCli(h, c.args);
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         const auto objects = JsonLines(run.out);
-        ASSERT_FALSE(objects.empty());
-        EXPECT_EQ(objects.back().member("outcome")->text, c.last_outcome);
+        std::vector<std::string> outcomes;
+        for (const auto& o : objects) outcomes.push_back(o.member("outcome")->text);
+        EXPECT_EQ(outcomes, c.outcomes) << run.out;
     }
 }
 
@@ -443,8 +453,8 @@ TEST(CliTemplates, EmptySlotIsRecordedAndSkippedAtRestore) {
     for (const auto& f : b.line.frames)
         EXPECT_NE(f.payload.rfind("I00P000004", 0), 0u) << "slot 4 was written: " << f.payload;
     EXPECT_EQ(b.reader.templates[5], a.reader.templates[5]);
-    // One empty template is nothing to write.
-    EXPECT_EQ(RunCli(b, {"template-put", "4", file}).status, cli::kExitFailed);
+    // One empty template is nothing to write: refused before anything is sent.
+    EXPECT_EQ(RunCli(b, {"template-put", "4", file}).status, cli::kExitUsage);
 }
 
 struct Damage {
@@ -477,7 +487,7 @@ TEST(CliTemplates, DamagedFileIsRefusedBeforeAnythingIsSent) {
         {"slot twice", replace("\"slot\": 7", "\"slot\": 1"), "slot 1"},
         {"slot number out of range", replace("\"slot\": 7", "\"slot\": 1001"), "slot number"},
         {"cut short", [](std::string& t) { t.resize(t.size() / 2); }, "not a template file"},
-        {"newer format", replace("\"version\": 1", "\"version\": 2"), "newer"},
+        {"newer format", replace("\"version\": 2", "\"version\": 3"), "newer"},
         {"other file", [](std::string& t) { t = "{\"hello\": 1}"; }, "not a template file"},
         {"status unknown", replace("\"status\": \"ok\"", "\"status\": \"good\""), "slot 1"},
     };
@@ -489,7 +499,7 @@ TEST(CliTemplates, DamagedFileIsRefusedBeforeAnythingIsSent) {
         Harness h;
         Prepare(h);
         const CliRun run = RunCli(h, {"--json", "restore", file});
-        EXPECT_EQ(run.status, cli::kExitFailed);
+        EXPECT_EQ(run.status, cli::kExitUsage);
         EXPECT_TRUE(h.line.opens.empty()) << "the port was opened";
         EXPECT_TRUE(h.line.frames.empty()) << "a frame was sent";
         EXPECT_NE(run.out.find(d.names), std::string::npos) << run.out;
@@ -529,8 +539,10 @@ TEST(CliStop, StopRequestDuringBackupEndsBetweenSlotsAndKeepsWhatWasRead) {
     const CliRun run = RunCli(h, {"backup", file, "--slots", "1-5"}, &stop);
     EXPECT_EQ(run.status, cli::kExitFailed);
     EXPECT_FALSE(h.form.cursor_busy());
+    // The slots read are kept beside the file under a name that says so.
+    EXPECT_FALSE(std::filesystem::exists(file));
     std::string error;
-    const auto loaded = cli::LoadTemplateFile(file, error);
+    const auto loaded = cli::LoadTemplateFile(cli::IncompleteName(file), error);
     ASSERT_TRUE(loaded) << error;
     EXPECT_FALSE(loaded->complete);
     ASSERT_EQ(loaded->slots.size(), 2u);
@@ -615,8 +627,9 @@ TEST(CliRead, StopRequestEndsTheReadingAsItsButtonWould) {
     const CliRun run = RunCli(h, {"--json", "read", "info"}, &stop);
     EXPECT_EQ(run.status, cli::kExitFailed);  // info was not run
     const auto objects = JsonLines(run.out);
-    ASSERT_EQ(objects.size(), 2u);
+    ASSERT_EQ(objects.size(), 3u);
     EXPECT_EQ(objects[1].member("outcome")->text, "ok");
+    EXPECT_EQ(objects[2].member("outcome")->text, "not-run");
     EXPECT_FALSE(h.form.state.reading);
     EXPECT_EQ(h.beep_tones().back(), app::kHighBeepHz);  // the normal end of a reading
 }
@@ -637,8 +650,8 @@ TEST(CliTemplates, ToSlotTakesTheOnlySlotOrNeedsOneChosen) {
     Harness refused;
     Prepare(refused);
     const CliRun run = RunCli(refused, {"restore", two, "--to-slot", "77"});
-    EXPECT_EQ(run.status, cli::kExitFailed);
-    EXPECT_NE(run.out.find("holds 2 slots"), std::string::npos) << run.out;
+    EXPECT_EQ(run.status, cli::kExitUsage);
+    EXPECT_NE(run.err.find("holds 2 slots"), std::string::npos) << run.err;
     EXPECT_TRUE(refused.line.frames.empty());
 }
 
@@ -646,9 +659,10 @@ TEST(CliTemplates, ARunThatReadsNothingLeavesAnEarlierFileAlone) {
     TempDir dir;
     const std::string file = (dir.dir / "door3.json").string();
     std::ofstream(file) << "an earlier backup";
+    // --force: an existing file is otherwise refused before the scan.
     const std::vector<std::vector<std::string>> runs = {
-        {"backup", file, "--slots", "1-2"},
-        {"template-get", "1", file},
+        {"backup", file, "--slots", "1-2", "--force"},
+        {"template-get", "1", file, "--force"},
     };
     for (const auto& args : runs) {
         Harness h;
@@ -672,7 +686,8 @@ TEST(CliTemplates, BackupRecordsFailedSlotsAndGivesUpAfterTenInARow) {
     const CliRun run = RunCli(h, {"--json", "backup", file, "--slots", "1-3,20-40"});
     EXPECT_EQ(run.status, cli::kExitFailed);
     std::string error;
-    const auto saved = cli::LoadTemplateFile(file, error);
+    const std::string kept = cli::IncompleteName(file);
+    const auto saved = cli::LoadTemplateFile(kept, error);
     ASSERT_TRUE(saved) << error;
     EXPECT_FALSE(saved->complete);
     ASSERT_EQ(saved->slots.size(), 13u);  // 1, 2, 3 and ten failed from 20
@@ -685,10 +700,11 @@ TEST(CliTemplates, BackupRecordsFailedSlotsAndGivesUpAfterTenInARow) {
     EXPECT_NE(objects.back().member("text")->text.find("failed slots: 2,20,21"), std::string::npos)
         << run.out;
 
-    // Restoring the file writes the good slots and skips the failed ones.
+    // Restoring the file writes the good slots and skips the failed ones;
+    // the file is incomplete, which restore takes only when told.
     Harness b;
     Prepare(b);
-    const CliRun restore = RunCli(b, {"restore", file});
+    const CliRun restore = RunCli(b, {"restore", kept, "--allow-incomplete"});
     EXPECT_EQ(restore.status, cli::kExitOk) << restore.out;
     EXPECT_EQ(b.reader.templates.size(), 2u);
 }
@@ -712,7 +728,7 @@ TEST(CliProgress, ProgressLineOnlyOnATerminal) {
 
     Harness quiet;
     Prepare(quiet);
-    run = RunCli(quiet, {"backup", file, "--slots", "1-2"});
+    run = RunCli(quiet, {"backup", (dir.dir / "quiet.json").string(), "--slots", "1-2"});
     EXPECT_EQ(run.err, "");
 }
 
@@ -743,6 +759,317 @@ TEST(CliTiming, FiftySlotBackupTakesExactlyTheWindowsTime) {
                 waits_us / 1e6);
     EXPECT_GE(backup_us, waits_us);
     EXPECT_LT(backup_us, waits_us + 50 * 600'000ull);
+}
+
+
+// ---------------------------------------------------------------- the whole call
+
+struct CallCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::optional<size_t> refused_at;  // nothing: the call is taken
+    const char* says = "";
+};
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+TEST(CliCall, OrderRulesAndFilesAreCheckedBeforeAnythingIsSent) {
+    TempDir dir;
+    const auto at = [&dir](const char* name) { return (dir.dir / name).string(); };
+    std::string error;
+    ASSERT_TRUE(cli::SaveTemplateFile(at("old.json"), FileOf({{1, HighBytePieces(1)}}), error));
+    WriteFile(at("left.incomplete.json"), "from a stopped backup");
+    std::filesystem::create_directory(dir.dir / "sub");
+    ASSERT_EQ(::mkfifo((dir.dir / "fifo").c_str(), 0600), 0);
+    const std::vector<CallCase> cases = {
+        {"stand-alone setting alone", {"door-time", "5"}, 0, "standalone-mode before it"},
+        {"after another command", {"set-id", "3", "door-time", "5"}, 1, "standalone-mode"},
+        {"stand-alone default alone", {"standalone-default"}, 0, "standalone-mode"},
+        {"in stand-alone mode",
+         {"standalone-mode", "door-time", "5", "alarm-time", "9", "master-card", "duress-card",
+          "clear-card", "standalone-default", "door-time", "6"},
+         std::nullopt},
+        {"after a factory default",
+         {"standalone-mode", "factory-default", "clear-card"},
+         2,
+         "after factory-default"},
+        {"raw text too long", {"raw", std::string(41, 'A')}, 0, "at most 40"},
+        {"get then put of one file", {"template-get", "2", at("t.json"), "template-put", "5",
+                                      at("t.json")},
+         std::nullopt},
+        {"get twice into one file",
+         {"template-get", "2", at("t.json"), "template-get", "3", at("t.json")},
+         1,
+         "--force"},
+        {"get twice, replacing", {"template-get", "2", at("t.json"), "template-get", "3",
+                                  at("t.json"), "--force"},
+         std::nullopt},
+        {"backup then restore of one file",
+         {"backup", at("b.json"), "--slots", "1", "restore", at("./b.json")},
+         std::nullopt},
+        {"an existing file", {"backup", at("old.json")}, 0, "exists"},
+        {"an existing file, replaced", {"backup", at("old.json"), "--force"}, std::nullopt},
+        {"left from a stopped backup", {"backup", at("left.json")}, 0, "stopped backup"},
+        {"a missing directory", {"set-id", "2", "backup", at("none/b.json")}, 1, "does not exist"},
+        {"a directory", {"template-get", "1", at("sub")}, 0, "is a directory"},
+        {"a FIFO", {"template-get", "1", at("fifo")}, 0, "is a FIFO"},
+        {"a missing file to restore", {"restore", at("missing.json")}, 0, "cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<cli::Command> commands = cli::ParseCommandLine(c.args).commands;
+        const cli::CallCheck check = cli::CheckCall(commands);
+        ASSERT_EQ(check.refusal.has_value(), c.refused_at.has_value())
+            << (check.refusal ? cli::Tr(0, *check.refusal) : "taken");
+        if (!c.refused_at) continue;
+        EXPECT_EQ(check.command, *c.refused_at);
+        EXPECT_NE(cli::Tr(0, *check.refusal).find(c.says), std::string::npos)
+            << cli::Tr(0, *check.refusal);
+        // Through a session: refused with the usage status, nothing sent.
+        Harness h;
+        Prepare(h);
+        const CliRun run = RunCli(h, c.args);
+        EXPECT_EQ(run.status, cli::kExitUsage);
+        EXPECT_TRUE(h.line.opens.empty());
+        EXPECT_NE(run.err.find("nothing was sent"), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.dir / "t.json")) << "a check writes nothing";
+}
+
+// A file edited by hand, damaged, or stopped early is refused before
+// anything is sent; what a restore would skip, named on its own, too.
+TEST(CliCall, RestoreTakesOnlyWhatItCanWriteAsRecorded) {
+    TempDir dir;
+    const std::string path = (dir.dir / "f.json").string();
+    cli::TemplateFile file = FileOf({{1, HighBytePieces(1)}, {2, {"", "", ""}}, {3, HighBytePieces(3)}});
+    file.slots[1].status = cli::SlotStatus::Empty;
+    cli::TemplateSlot failed;
+    failed.slot = 4;
+    failed.status = cli::SlotStatus::Failed;
+    file.slots.push_back(failed);
+    const std::string good = cli::FormatTemplateFile(file);
+    cli::TemplateFile stopped = file;
+    stopped.complete = false;
+    const auto edit = [&good](std::string from, std::string to) {
+        std::string text = good;
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) text.replace(at, from.size(), to);
+        return text;
+    };
+    // A slot entry of the text, from its opening brace to the next one.
+    const auto without_slot = [&good](int slot) {
+        std::string text = good;
+        const size_t at = text.find("{\"slot\": " + std::to_string(slot));
+        const size_t next = text.find("{\"slot\": ", at + 1);
+        text.erase(at, next - at);
+        return text;
+    };
+    // A version 1 file whose status was edited: its checksum never covered it.
+    cli::TemplateSlot v1slot;
+    v1slot.slot = 7;
+    v1slot.pieces = {"ABC", "DEF", "GHI"};
+    std::string v1piece = "7";
+    for (const auto& p : v1slot.pieces) v1piece += std::string(1, '\0') + p;
+    char v1crc[9];
+    std::snprintf(v1crc, sizeof v1crc, "%08X", cli::Crc32(v1piece));
+    const std::string v1 = std::string("{\"format\": \"torvik-templates\", \"version\": 1, \"slots\": "
+                                       "[{\"slot\": 7, \"status\": \"empty\", \"pieces\": "
+                                       "[\"ABC\", \"DEF\", \"GHI\"], \"crc32\": \"") +
+                           v1crc + "\"}]}";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<std::string> args;  // after "restore FILE"
+        const char* says;               // empty: taken
+    };
+    const std::vector<Case> cases = {
+        {"as written", good, {}, ""},
+        {"ok edited to empty", edit("\"status\": \"ok\"", "\"status\": \"empty\""), {},
+         "checksum"},
+        {"failed edited to ok", edit("\"status\": \"failed\"", "\"status\": \"ok\""), {},
+         "slot 4"},
+        {"incomplete edited to complete", cli::FormatTemplateFile(stopped), {},
+         "checksum of the slot list"},
+        {"slot removed", without_slot(3), {}, "checksum of the slot list"},
+        {"stopped early", cli::FormatTemplateFile(stopped), {}, "--allow-incomplete"},
+        {"stopped early, taken when told", cli::FormatTemplateFile(stopped),
+         {"--allow-incomplete"}, ""},
+        {"an empty slot named", good, {"--slots", "2"}, "slot 2 of"},
+        {"a failed slot named", good, {"--slots", "1,4"}, "slot 4 of"},
+        {"an empty slot moved", good, {"--slots", "2", "--to-slot", "9"}, "is empty"},
+        {"version 1, status edited", v1, {}, "says empty"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = c.text;
+        if (std::string(c.name) == "incomplete edited to complete") {
+            const size_t at = text.find("\"complete\": false");
+            text.replace(at, 17, "\"complete\": true");
+        }
+        WriteFile(path, text);
+        std::vector<std::string> args = {"restore", path};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const cli::CallCheck check = cli::CheckCall(cli::ParseCommandLine(args).commands);
+        const std::string said = check.refusal ? cli::Tr(0, *check.refusal) : "";
+        if (*c.says == '\0') {
+            EXPECT_FALSE(check.refusal) << said;
+        } else {
+            EXPECT_NE(said.find(c.says), std::string::npos) << said;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- texts of a run
+
+TEST(CliTexts, ARunInChineseSaysNothingInEnglish) {
+    TempDir dir;
+    Harness h;
+    h.reader.faults.refuse = {"I00P0000022"};  // slot 2's second piece never comes
+    Prepare(h);
+    h.form.state.language = 1;
+    h.form.FormShow();
+    volatile std::sig_atomic_t stop = 0;
+    h.pump.at_ms(8000, [&stop] { stop = 1; });
+    const CliRun run =
+        RunCli(h, {"backup", (dir.dir / "b.json").string(), "--slots", "1-9", "set-id", "3"}, &stop,
+               true);
+    EXPECT_EQ(run.status, cli::kExitFailed);
+    for (const char* english : {"slot 1:", "slots read", "stopp", "not run", " of ", "failed", "piece",
+                                "reply", "Ctrl+C again", "elapsed", "left"})
+        EXPECT_EQ((run.out + run.err).find(english), std::string::npos) << english << "\n"
+                                                                        << run.out << run.err;
+    EXPECT_NE(run.out.find("3 个片段中的第 2 个没有收到: 没有回应"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("set-id"), std::string::npos) << "the command not run is named";
+}
+
+TEST(CliTexts, FailedSlotsSayWhichPieceAndWhy) {
+    struct Case {
+        const char* refused;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"I00P0000020", "no piece arrived (last exchange: no reply)"},
+        {"I00P0000021", "no piece arrived (last exchange: no reply)"},
+        {"I00P0000022", "piece 2 of 3 did not arrive: no reply"},
+        {"I00P0000023", "piece 3 of 3 did not arrive: no reply"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refused);
+        TempDir dir;
+        Harness h;
+        h.reader.faults.refuse = {c.refused};
+        Prepare(h);
+        const std::string file = (dir.dir / "b.json").string();
+        const CliRun run = RunCli(h, {"--json", "backup", file, "--slots", "1-3"});
+        const auto objects = JsonLines(run.out);
+        ASSERT_EQ(objects.size(), 2u) << run.out;
+        const cli::JsonValue& slot2 = objects[1].member("slots")->items[1];
+        EXPECT_EQ(slot2.member("outcome")->text, "failed");
+        EXPECT_EQ(slot2.member("reason")->text, c.says);
+        // The file keeps the slot as failed; the others as read.
+        std::string error;
+        const auto saved = cli::LoadTemplateFile(file, error);
+        ASSERT_TRUE(saved) << error;
+        EXPECT_EQ(saved->find(2)->status, cli::SlotStatus::Failed);
+        EXPECT_EQ(saved->find(3)->status, cli::SlotStatus::Ok);
+    }
+}
+
+TEST(CliTexts, ADefaultSaysAtWhichSettingsTheReaderNowTalks) {
+    for (const char* stored : {"19200,e,8,1", "38400,e,8,1"}) {
+        SCOPED_TRACE(stored);
+        Harness h;
+        auto& key = h.store.keys["\\Software\\KELDO\\ReaderConfig"];
+        key["ScanCommNo"] = {app::ValueType::Dword, 3, {}};
+        key["ScanBaudRate"] = {app::ValueType::String, 0, stored};
+        key["ScanBaudRateNo"] = {app::ValueType::Dword, std::string(stored) == "19200,e,8,1" ? 5u : 7u, {}};
+        if (std::string(stored) != "19200,e,8,1") h.reader.line = *sim::parse_line_settings(stored);
+        h.start();
+        const CliRun run = RunCli(h, {"factory-default"});
+        ASSERT_EQ(run.status, cli::kExitOk) << run.out << run.err;
+        EXPECT_NE(run.out.find("the reader now talks at 19200,e,8,1"), std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.out.find("scan --sweep") != std::string::npos,
+                  std::string(stored) != "19200,e,8,1")
+            << run.out;
+    }
+}
+
+// ---------------------------------------------------------------- time per slot
+
+// The time a slot takes at two speeds, on the virtual clock: the window's
+// waits and beep, and the bytes on the line. The estimate of the progress
+// line before the first slot is within a tenth of it, and once slots are
+// done it is their running average.
+TEST(CliTiming, SlotTimesAndTheProgressEstimate) {
+    struct Speed {
+        const char* settings;
+        uint32_t index;
+    };
+    for (const Speed speed : {Speed{"19200,e,8,1", 5}, Speed{"115200,e,8,1", 11}}) {
+        SCOPED_TRACE(speed.settings);
+        TempDir dir;
+        Harness h;
+        auto& key = h.store.keys["\\Software\\KELDO\\ReaderConfig"];
+        key["ScanCommNo"] = {app::ValueType::Dword, 3, {}};
+        key["ScanBaudRate"] = {app::ValueType::String, 0, speed.settings};
+        key["ScanBaudRateNo"] = {app::ValueType::Dword, speed.index, {}};
+        h.reader.line = *sim::parse_line_settings(speed.settings);
+        for (int slot = 1; slot <= 10; ++slot) h.reader.templates[slot] = HighBytePieces(slot);
+        h.start();
+        uint64_t started_us = 0;
+        h.pump.at_ms(1, [&] { started_us = h.clock.now_us(); });
+        const CliRun run = RunCli(h, {"backup", (dir.dir / "b.json").string(), "--slots", "1-10"},
+                                  nullptr, true);
+        ASSERT_EQ(run.status, cli::kExitOk) << run.err;
+        // Per slot: from the scan's end to the backup's end, over ten.
+        const auto lines = [&run] {
+            std::vector<std::string> out;
+            std::string text = run.err;
+            for (size_t at; (at = text.find("\r\033[K")) != std::string::npos;) {
+                out.push_back(text.substr(0, at));
+                text.erase(0, at + 4);
+            }
+            out.push_back(text);
+            return out;
+        }();
+        const auto left_of = [](const std::string& line) {
+            const size_t at = line.find("about ");
+            if (at == std::string::npos) return -1.0;
+            const std::string rest = line.substr(at + 6);
+            int m = 0, s = 0;
+            if (std::sscanf(rest.c_str(), "%d min %d s", &m, &s) == 2) return m * 60.0 + s;
+            if (std::sscanf(rest.c_str(), "%d s", &s) == 1) return double(s);
+            return -1.0;
+        };
+        double first_estimate = -1, estimate_after_five = -1;
+        for (const auto& line : lines) {
+            if (first_estimate < 0 && line.find(" 0 of 10 done") != std::string::npos)
+                first_estimate = left_of(line);
+            if (estimate_after_five < 0 && line.find(" 5 of 10 done, ") != std::string::npos)
+                estimate_after_five = left_of(line);
+        }
+        std::string error;
+        ASSERT_TRUE(cli::LoadTemplateFile((dir.dir / "b.json").string(), error)) << error;
+        // The virtual time of the backup: the last slot's line is the end.
+        const double per_slot_s = [&h] {
+            const auto& beeps = h.beeper.beeps;
+            // Outcome beeps of slots 1 and 10 end their slots.
+            const uint64_t first_end = beeps[beeps.size() - 10].at_us;
+            const uint64_t last_end = beeps.back().at_us;
+            return (last_end - first_end) / 9.0 / 1e6;
+        }();
+        std::printf("%s: %.2f s per slot (virtual clock), first estimate %.0f s for 10\n",
+                    speed.settings, per_slot_s, first_estimate);
+        ASSERT_GE(first_estimate, 0) << run.err;
+        EXPECT_NEAR(first_estimate, 10 * per_slot_s, 1.0 * per_slot_s + 1);
+        // Five done: the five left at the average of those done.
+        ASSERT_GE(estimate_after_five, 0) << run.err;
+        EXPECT_NEAR(estimate_after_five, 5 * per_slot_s, 1.5);
+    }
 }
 
 }  // namespace
