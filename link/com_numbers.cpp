@@ -136,7 +136,9 @@ bool IsRepresentable(const ComRecord& r) {
 }
 
 bool IsComNumberText(std::string_view text) {
-    return text.empty() || text.substr(0, text.find('\n')) == kHeader;
+    std::string_view first = text.substr(0, text.find('\n'));
+    if (!first.empty() && first.back() == '\r') first.remove_suffix(1);
+    return text.empty() || first == kHeader;
 }
 
 std::string RenderComRecords(const std::vector<ComRecord>& records) {
