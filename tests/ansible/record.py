@@ -1,0 +1,83 @@
+#!/usr/bin/python3
+# SPDX-License-Identifier: MIT
+"""Records what torvikctl --json prints, for the module tests.
+
+Starts simulated readers (torvik-sim) on pseudo-terminals, runs one
+torvikctl call per case against them, and writes each call's commands, exit
+status, standard output and standard error to recorded/CASE.json. The
+pseudo-terminal and the scratch directory are replaced by fixed names
+(/dev/pts/9, /var/backups/torvik), so a recording does not change from run
+to run but for times and run ids. The template file of the backup case is
+kept as recorded/templates.json.
+
+    record.py PATH/TO/torvikctl PATH/TO/torvik-sim
+
+Run it again when torvikctl's output changes; the simulated readers end
+however the script ends.
+"""
+import json
+import os
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from simulated_readers import SimulatedReaders  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, 'recorded')
+PTY = '/dev/pts/9'
+DIR = '/var/backups/torvik'
+
+# name, commands ({dir} is the scratch directory), whether the reader
+# answers. The cases run in this order against one reader, which keeps what
+# the earlier ones set; the last goes to a reader that never answers.
+CASES = [
+    ('scan', ['scan'], True),
+    ('settings', ['set-id', '3', 'set-mode', 'rs485', 'W26', 'R32', 'set-card-type', 'em',
+                      'set-facility', '123'], True),
+    ('scan-after-settings', ['scan'], True),
+    ('standalone', ['standalone-mode', 'door-time', '7', 'alarm-time', '40'], True),
+    ('stand-alone-out-of-order', ['set-id', '4', 'door-time', '5'], True),
+    ('usage-error', ['set-id', '100'], True),
+    ('backup', ['backup', '{dir}/templates.json', '--slots', '1-2'], True),
+    ('restore', ['restore', '{dir}/templates.json', '--slots', '1', '--to-slot', '9'], True),
+    ('set-baud', ['set-baud', '38400,n'], True),
+    ('scan-sweep', ['scan', '--sweep'], True),
+    ('scan-not-found', ['scan'], False),
+]
+
+
+def main():
+    torvikctl, sim = sys.argv[1], sys.argv[2]
+    scratch = tempfile.mkdtemp(prefix='torvik-record.')
+    try:
+        with SimulatedReaders(sim, scratch) as readers:
+            reader = readers.start('reader', ['--serial', '12345678'])
+            silent = readers.start('silent', ['--fault', 'drop'])
+            os.makedirs(OUT, exist_ok=True)
+            for name, commands, present in CASES:
+                target = reader if present else silent
+                settings = os.path.join(scratch, 'settings-%s.reg' % ('reader' if present else 'silent'))
+                words = [w.replace('{dir}', scratch) for w in commands]
+                argv = [torvikctl, '--json', '--settings', settings,
+                        '--port', 'COM1=' + target.path, '--com', '1'] + words
+                done = readers.run(argv)
+
+                def fixed(text):
+                    return text.replace(target.path, PTY).replace(scratch, DIR)
+
+                record = dict(commands=[fixed(w) for w in words], rc=done.returncode,
+                              stdout=fixed(done.stdout), stderr=fixed(done.stderr))
+                with open(os.path.join(OUT, name + '.json'), 'w') as f:
+                    json.dump(record, f, indent=1, ensure_ascii=False)
+                    f.write('\n')
+                print('%-26s exit %d' % (name, done.returncode))
+            shutil.copyfile(os.path.join(scratch, 'templates.json'),
+                            os.path.join(OUT, 'templates.json'))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    main()
