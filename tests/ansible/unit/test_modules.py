@@ -190,6 +190,13 @@ def test_restore_refuses_before_anything_is_sent(torvikctl, run_module, tmp_path
     assert torvikctl.calls() == []
 
 
+def test_backup_into_a_missing_directory_reads_nothing(torvikctl, run_module, tmp_path):
+    path = os.path.join(str(tmp_path), 'missing', 'door.json')
+    result = run_module(fingerprints.main, dict(state='backup', path=path))
+    assert result['failed'] is True and 'nothing was read' in result['msg']
+    assert torvikctl.calls() == []
+
+
 @pytest.mark.parametrize('help, allow_word', [(HELP_NEW, ['--allow-incomplete']), (HELP_OLD, [])])
 def test_restore_of_an_incomplete_file_when_allowed(torvikctl, run_module, tmp_path, help, allow_word):
     path = templates(tmp_path, lambda d: d.update(complete=False))

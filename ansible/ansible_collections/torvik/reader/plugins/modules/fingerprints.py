@@ -190,6 +190,11 @@ def backup(module, ctl, slots):
             module.fail_json(msg='%s exists and is not a usable template file (%s); set force '
                                  'to back up over it' % (path, e), **result)
         module.exit_json(changed=False, msg='%s exists; kept (force replaces it)' % path, **result)
+    # Checked before the reader is read for an hour.
+    directory = os.path.dirname(path) or '.'
+    if not os.path.isdir(directory) or not os.access(directory, os.W_OK | os.X_OK):
+        module.fail_json(msg='%s: the directory %s does not exist or cannot be written; nothing '
+                             'was read' % (path, directory), **result)
     try:
         scan = ctl.scan()
     except TorvikctlError as e:
