@@ -102,6 +102,7 @@ def test_reader_info_failures(torvikctl, run_module, name, says):
     torvikctl.load([recording(name)])
     result = run_module(reader_info.main, dict(port='COM1'))
     assert result['failed'] is True and result['msg'].startswith(says)
+    assert ('sweep: true looks at every speed' in result['msg']) == (name == 'scan-not-found')
 
 
 @pytest.mark.parametrize('form', sorted(FORMS))

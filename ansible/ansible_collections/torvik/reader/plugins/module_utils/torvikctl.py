@@ -394,7 +394,13 @@ class Torvikctl(object):
 
     def scan(self, sweep=False):
         """Finds the reader; returns the scan object (the reader as found)."""
-        result = self.run(['scan', '--sweep'] if sweep else ['scan'])
+        try:
+            result = self.run(['scan', '--sweep'] if sweep else ['scan'])
+        except TorvikctlError as e:
+            if e.result is not None and e.result.rc == EXIT_NOT_FOUND and not sweep:
+                raise TorvikctlError('%s (sweep: true looks at every speed, for a reader left '
+                                     'at one the stored settings do not name)' % e, e.result)
+            raise
         scan = result.find('scan')
         if scan is None or scan.get('outcome') != 'ok':
             raise TorvikctlError('the scan reported no reader', result)
