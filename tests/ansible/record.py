@@ -29,22 +29,23 @@ OUT = os.path.join(HERE, 'recorded')
 PTY = '/dev/pts/9'
 DIR = '/var/backups/torvik'
 
-# name, commands ({dir} is the scratch directory), whether the reader
-# answers. The cases run in this order against one reader, which keeps what
-# the earlier ones set; the last goes to a reader that never answers.
+# name, commands ({dir} is the scratch directory), the reader they go to:
+# 'reader' keeps what the cases before set; 'late' answers its first card
+# type command too late, so that command fails in the middle of a call;
+# 'silent' never answers.
 CASES = [
-    ('scan', ['scan'], True),
+    ('scan', ['scan'], 'reader'),
     ('settings', ['set-id', '3', 'set-mode', 'rs485', 'W26', 'R32', 'set-card-type', 'em',
-                      'set-facility', '123'], True),
-    ('scan-after-settings', ['scan'], True),
-    ('standalone', ['standalone-mode', 'door-time', '7', 'alarm-time', '40'], True),
-    ('stand-alone-out-of-order', ['set-id', '4', 'door-time', '5'], True),
-    ('usage-error', ['set-id', '100'], True),
-    ('backup', ['backup', '{dir}/templates.json', '--slots', '1-2'], True),
-    ('restore', ['restore', '{dir}/templates.json', '--slots', '1', '--to-slot', '9'], True),
-    ('set-baud', ['set-baud', '38400,n'], True),
-    ('scan-sweep', ['scan', '--sweep'], True),
-    ('scan-not-found', ['scan'], False),
+                  'set-facility', '123'], 'reader'),
+    ('scan-after-settings', ['scan'], 'reader'),
+    ('standalone', ['standalone-mode', 'door-time', '7', 'alarm-time', '40'], 'reader'),
+    ('failure-midway', ['set-id', '4', 'set-card-type', 'em', 'set-facility', '5'], 'late'),
+    ('usage-error', ['set-id', '100'], 'reader'),
+    ('backup', ['backup', '{dir}/templates.json', '--slots', '1-2'], 'reader'),
+    ('restore', ['restore', '{dir}/templates.json', '--slots', '1', '--to-slot', '9'], 'reader'),
+    ('set-baud', ['set-baud', '38400,n'], 'reader'),
+    ('scan-sweep', ['scan', '--sweep'], 'reader'),
+    ('scan-not-found', ['scan'], 'silent'),
 ]
 
 
@@ -53,12 +54,13 @@ def main():
     scratch = tempfile.mkdtemp(prefix='torvik-record.')
     try:
         with SimulatedReaders(sim, scratch) as readers:
-            reader = readers.start('reader', ['--serial', '12345678'])
-            silent = readers.start('silent', ['--fault', 'drop'])
+            targets = dict(reader=readers.start('reader', ['--serial', '12345678']),
+                           late=readers.start('late', ['--serial', '12345678', '--late', 'I00S:3000']),
+                           silent=readers.start('silent', ['--fault', 'drop']))
             os.makedirs(OUT, exist_ok=True)
-            for name, commands, present in CASES:
-                target = reader if present else silent
-                settings = os.path.join(scratch, 'settings-%s.reg' % ('reader' if present else 'silent'))
+            for name, commands, where in CASES:
+                target = targets[where]
+                settings = os.path.join(scratch, 'settings-%s.reg' % where)
                 words = [w.replace('{dir}', scratch) for w in commands]
                 argv = [torvikctl, '--json', '--settings', settings,
                         '--port', 'COM1=' + target.path, '--com', '1'] + words

@@ -72,13 +72,13 @@ def test_reader_check_mode_only_scans(torvikctl, run_module, form):
 
 @pytest.mark.parametrize('form', sorted(FORMS))
 def test_reader_failure_names_the_command(torvikctl, run_module, form):
-    record = recording('stand-alone-out-of-order')
-    torvikctl.load([FORMS[form](recording('scan')), FORMS[form](record)])
-    # The planned call is id and door time; the stand-in answers as
-    # torvikctl did when the door time came without stand-alone mode.
-    result = run_module(reader.main, dict(port=PTY, id=4, standalone=True, door_time=5))
+    # The reader answers the card type too late: the ID is set, the card type
+    # fails, the facility code is not sent.
+    torvikctl.load([FORMS[form](recording('scan')), FORMS[form](recording('failure-midway'))])
+    result = run_module(reader.main, dict(port=PTY, id=4, card_type='em', facility=5))
+    assert commands(torvikctl.calls())[1] == ['set-id', '4', 'set-card-type', 'em', 'set-facility', '5']
     assert result['failed'] is True
-    assert result['msg'].startswith('door-time failed')
+    assert result['msg'].startswith('set-card-type failed: Set Card Type Error')
     assert result['changed'] is True and result['done'] == ['set-id']
 
 
@@ -107,20 +107,22 @@ def test_reader_info_failures(torvikctl, run_module, name, says):
 
 @pytest.mark.parametrize('form', sorted(FORMS))
 def test_reader_info_facts(torvikctl, run_module, form):
-    torvikctl.load([FORMS[form](recording('scan-sweep'))])
+    record = FORMS[form](recording('scan-sweep'))
+    torvikctl.load([record])
     result = run_module(reader_info.main, dict(port='COM1', sweep=True))
     assert commands(torvikctl.calls()) == [['scan', '--sweep']]
+    # The device is torvikctl's to name when the port is given as COMn.
+    device = json.loads(record['stdout']).get('device')
     assert result['ansible_facts']['torvik_reader'] == dict(
-        port='COM1', com=1, device='/dev/pts/9' if form == 'contract' else None,
-        settings='38400,n,8,1', serial='12345678', version='04.01-01', id=4,
-        interface='rs485', wiegand_format='W26', rs485_format='R32')
+        port='COM1', com=1, device=device, settings='38400,n,8,1', serial='12345678',
+        version='04.01-01', id=3, interface='rs485', wiegand_format='W26', rs485_format='R32')
 
 
 def test_reader_found_on_another_port_is_not_taken(torvikctl, run_module):
     record = recording('scan-sweep')
     record['stdout'] = record['stdout'].replace('"port":1', '"port":2')
     torvikctl.load([record])
-    result = run_module(reader.main, dict(port='COM1', id=4, sweep=True))
+    result = run_module(reader.main, dict(port='COM1', id=5, sweep=True))
     assert result['failed'] is True and 'answered on COM2' in result['msg']
     assert len(torvikctl.calls()) == 1
 
