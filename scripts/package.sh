@@ -52,6 +52,11 @@ cmake --build "$build" -j"$jobs"
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
 [ "$version" = "$changelog_version" ] ||
   fail "CMake project version $version differs from packaging/changelog ($changelog_version)"
+# The Ansible collection ships in the package: it has the package's version.
+collection="ansible/ansible_collections/torvik/reader"
+collection_version="$(sed -n 's/^version: *//p' "$here/$collection/galaxy.yml")"
+[ "$collection_version" = "$version" ] ||
+  fail "$collection/galaxy.yml has version $collection_version, the package $version"
 arch="$(dpkg --print-architecture)"
 deb="$build/${package}_${version}_${arch}.deb"
 
@@ -94,7 +99,11 @@ for path in /usr/bin/torvik-config /usr/bin/torvik-sim /usr/bin/torvikctl \
   /usr/share/metainfo/example.c_seed_8d25b8a2.torvik_config.metainfo.xml \
   /usr/share/man/man1/torvik-config.1.gz /usr/share/man/man1/torvik-sim.1.gz \
   /usr/share/doc/$package/copyright /usr/share/doc/$package/changelog.gz \
-  /usr/share/doc/$package/99-torvik-config.rules; do
+  /usr/share/doc/$package/99-torvik-config.rules \
+  /usr/share/ansible/collections/ansible_collections/torvik/reader/galaxy.yml \
+  /usr/share/ansible/collections/ansible_collections/torvik/reader/meta/runtime.yml \
+  /usr/share/ansible/collections/ansible_collections/torvik/reader/plugins/modules/reader.py \
+  /usr/share/doc/$package/examples/ansible/commission.yml; do
   if ! grep -q " \.$path\$" <<<"$contents"; then
     echo "MISSING $path" >&2
     status=1
