@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "link/com_map.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -311,17 +313,25 @@ bool ComMap::pin_still_there(int number, const std::string& path) const {
         node.dev = st.st_dev;
         node.rdev = st.st_rdev;
         node.ino = st.st_ino;
-        node.made_s = st.st_ctim.tv_sec;
-        node.made_ns = st.st_ctim.tv_nsec;
+        if (pseudo_terminal) {
+            const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+            if (fd >= 0)
+                node.held = std::shared_ptr<const int>(new int(fd), [](const int* held) {
+                    ::close(*held);
+                    delete held;
+                });
+        }
         return true;
     }
     if (!node.pseudo_terminal) return true;
-    // The kernel hands a freed terminal number to the next terminal made,
-    // with the same device number and inode: only the time it was made
-    // tells them apart.
-    if (st.st_dev != node.dev || st.st_rdev != node.rdev || st.st_ino != node.ino ||
-        st.st_ctim.tv_sec != node.made_s || st.st_ctim.tv_nsec != node.made_ns)
+    if (st.st_dev != node.dev || st.st_rdev != node.rdev || st.st_ino != node.ino) {
         node.gone = true;
+        return false;
+    }
+    // The same number and inode may be a new terminal: the node held has
+    // no name left once its terminal was freed.
+    struct stat held {};
+    if (node.held && (::fstat(*node.held, &held) != 0 || held.st_nlink == 0)) node.gone = true;
     return !node.gone;
 }
 

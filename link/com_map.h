@@ -61,11 +61,13 @@ class ComMap {
     // ports are looked at again on every call, so adapters plugged in while
     // the tool runs show up (and get their numbers).
     //
-    // A pinned pseudo-terminal is known by its node as first seen (device
-    // number, inode and the time the node was made): once that node is
-    // gone, or the path names another one (the number handed to another
-    // terminal), the pin leads nowhere for the rest of the run, so a
-    // terminal that is not the one pinned is never opened.
+    // A pinned pseudo-terminal is known by its node as first seen: the
+    // node itself is held (a path reference, which does not open the
+    // terminal). Once that node is gone (the kernel unlinks it when the
+    // terminal is freed, and may hand the same number and inode to the
+    // next terminal made), or the path names another node, the pin leads
+    // nowhere for the rest of the run, so a terminal that is not the one
+    // pinned is never opened. Its mode or owner may change meanwhile.
     std::string path(int port_number) const;
     // Whether a pinned pseudo-terminal went away or was replaced.
     bool pin_gone(int port_number) const;
@@ -132,7 +134,8 @@ class ComMap {
         bool gone = false;
         dev_t dev = 0, rdev = 0;
         ino_t ino = 0;
-        int64_t made_s = 0, made_ns = 0;
+        // The node held; shared, since the map may be copied.
+        std::shared_ptr<const int> held;
     };
     bool pin_still_there(int number, const std::string& path) const;
 

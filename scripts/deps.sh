@@ -41,6 +41,8 @@ test_packages=(
   clang               # fuzzing: libFuzzer with ASan + UBSan
   libclang-rt-14-dev
   umockdev            # the port listing against a mock udev
+  ansible-core        # the collection's modules and example playbooks
+  python3-pytest      # the collection's module tests
   libumockdev-dev
   dpkg-dev            # the Debian package and its checks
   lintian

@@ -79,10 +79,10 @@ TEST(TemplateFileRead, FormatVersionsBeyondAnyIntegerAreRefusedInWords) {
         const char* error;
     } const rows[] = {
         {"1", ""},
-        {"2", "format version 2 is newer than this tool reads (1)"},
-        {"1e300", "format version 1e+300 is newer than this tool reads (1)"},
+        {"3", "format version 3 is newer than this tool reads (2)"},
+        {"1e300", "format version 1e+300 is newer than this tool reads (2)"},
         {"1.7976931348623157e308",
-         "format version 1.79769313486232e+308 is newer than this tool reads (1)"},
+         "format version 1.79769313486232e+308 is newer than this tool reads (2)"},
         {"1.5", "damaged: no format version"},
         {"-1e300", "damaged: no format version"},
         {"\"1\"", "damaged: no format version"},
