@@ -61,9 +61,9 @@ TemplateFile BackupOf(std::string_view input) {
             slot.pieces = torvik::fuzz::Split(std::string_view(s).substr(3), '\x1e', 3);
             slot.pieces.resize(3);
             for (auto& piece : slot.pieces) piece.resize(std::min(piece.size(), kMaxPieceBytes));
-            // A slot read as text that holds nothing is recorded as empty.
-            if (slot.status == SlotStatus::Ok && PiecesAreEmpty(slot.pieces))
-                slot.status = SlotStatus::Empty;
+            // A slot's status follows what it holds, as a backup decides it:
+            // empty when the pieces hold nothing, read otherwise.
+            slot.status = PiecesAreEmpty(slot.pieces) ? SlotStatus::Empty : SlotStatus::Ok;
         }
         file.slots.push_back(slot);
     }

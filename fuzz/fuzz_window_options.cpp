@@ -45,10 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool known = a == "--simulate" || a == "--trace" || a == "--list-ports" ||
                            a.rfind("--trace=", 0) == 0 || a == "--settings" || a == "--port" ||
                            a == "--screenshot-script" || a == "--exit-after-first-paint" ||
-                           a == "--screenshot-dir" || app::IsQtOption(a, value);
+                           a == "--screenshot-dir" || a == "--rs485" || a == "--rs485-delays" ||
+                           a == "--low-latency" || a == "--high-contrast" ||
+                           a == "--usual-contrast" || a == "--request-window-states" ||
+                           app::IsQtOption(a, value);
         CHECK(known);
         // Its value is stepped over.
-        if (a == "--settings" || a == "--port" || a == "--screenshot-dir" || value) ++i;
+        if (a == "--settings" || a == "--port" || a == "--screenshot-dir" ||
+            a == "--rs485-delays" || value)
+            ++i;
     }
     return 0;
 }

@@ -34,9 +34,10 @@ declare -A NEEDS=(
   [fuzz_reply_fields]="$LINK_SRC $SIM_SRC $APP_SRC $(cd "$ROOT" && echo ops/*.cpp) tests/harness.cpp"
   [fuzz_com_numbers]="link/com_numbers.cpp link/udev_ports.cpp link/terminal_text.cpp"
   [fuzz_json]="cli/json.cpp"
-  [fuzz_template_file]="cli/template_file.cpp cli/json.cpp cli/text.cpp link/terminal_text.cpp
+  [fuzz_template_file]="cli/template_file.cpp cli/json.cpp cli/text.cpp cli/texts.cpp link/terminal_text.cpp link/exit_cleanup.cpp
+                        link/driver_requests.cpp link/tty_state.cpp
                         link/file_io.cpp app/text.cpp"
-  [fuzz_ctl_command_line]="cli/command_line.cpp"
+  [fuzz_ctl_command_line]="cli/command_line.cpp cli/texts.cpp link/port.cpp"
   [fuzz_port_pin]="$PORT_SRC"
   [fuzz_line_settings]="$(cd "$ROOT" && echo link/*.cpp)"
   [fuzz_uucp_lock]="link/uucp_lock.cpp"
