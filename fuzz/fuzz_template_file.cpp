@@ -8,6 +8,7 @@
 //         serial, version, then per slot a number byte pair, a status
 //         byte and three pieces separated by 0x1E, slots separated by
 //         0x1D). What the writer makes reads back to the same backup.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -22,6 +23,9 @@
 namespace {
 
 using namespace torvik::cli;
+
+// Longer than any field of the longest reply (264 bytes).
+constexpr size_t kMaxReplyField = 264;
 
 bool SameSlots(const TemplateFile& a, const TemplateFile& b) {
     if (a.slots.size() != b.slots.size()) return false;
@@ -49,6 +53,10 @@ TemplateFile BackupOf(std::string_view input) {
     if (head.size() > 2) file.reader_serial = head[2];
     if (head.size() > 3) file.reader_version = head[3];
     file.complete = head.size() > 4;
+    // The tool's name and the date are the tool's own, the serial number
+    // and version come from a reply: none is longer than a reply can be.
+    for (std::string* field : {&file.tool, &file.date, &file.reader_serial, &file.reader_version})
+        field->resize(std::min(field->size(), kMaxReplyField));
     std::set<int> seen;
     for (size_t i = 1; i < parts.size(); ++i) {
         const std::string& s = parts[i];
