@@ -226,6 +226,29 @@ check_spdx() {
   fi
 }
 
+# The collection where ansible-core finds it: every module's documentation
+# renders from the package's files alone (ansible's own files go to the
+# scratch directory, not the user's home).
+check_ansible_collection() {
+  local collections="$root/usr/share/ansible/collections" module problems=()
+  if ! command -v ansible-doc >/dev/null; then
+    fail ansible-doc "ansible-doc is missing (Debian package ansible-core)"
+    return
+  fi
+  for module in reader_info reader fingerprints; do
+    if ! HOME="$scratch/home" ANSIBLE_COLLECTIONS_PATH="$collections" \
+      ANSIBLE_LOCAL_TEMP="$scratch/ansible-tmp" ansible-doc "torvik.reader.$module" 2>&1 |
+      grep -q "torvik.reader.$module"; then
+      problems+=("$module")
+    fi
+  done
+  if [ "${#problems[@]}" -eq 0 ]; then
+    pass "ansible-doc renders torvik.reader.reader_info, reader and fingerprints from the package"
+  else
+    fail ansible-doc "no documentation from the package for: ${problems[*]}"
+  fi
+}
+
 check_version
 check_lintian
 check_desktop
@@ -235,6 +258,7 @@ check_manual
 check_maintainer_scripts
 check_reproducible
 check_spdx
+check_ansible_collection
 
 if [ "${#failed[@]}" -ne 0 ]; then
   echo "check_package.sh: failed: ${failed[*]}" >&2
