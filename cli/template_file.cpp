@@ -82,24 +82,6 @@ bool BytesMember(const JsonValue& object, const char* name, std::string& out, bo
     return true;
 }
 
-std::string RandomSuffix() {
-    static constexpr char kChars[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    unsigned char bytes[6] = {};
-    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-        timespec ts{};
-        ::clock_gettime(CLOCK_REALTIME, &ts);
-        uint64_t seed = static_cast<uint64_t>(ts.tv_nsec) ^ (uint64_t(::getpid()) << 32);
-        for (unsigned char& b : bytes) {
-            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-            b = static_cast<unsigned char>(seed >> 56);
-        }
-    }
-    std::string out;
-    for (unsigned char b : bytes) out.push_back(kChars[b % (sizeof kChars - 1)]);
-    return out;
-}
-
 constexpr const char* kTempInfix = ".tmp-";
 
 // The path of a name in the directory of `path`, as the exit cleanup
@@ -437,7 +419,7 @@ std::optional<Said> WriteTemplateFile(const std::string& path, const TemplateFil
     std::string temp_name;
     link::Fd temp;
     for (int attempt = 0; attempt < 100 && !temp.valid(); ++attempt) {
-        temp_name = name + kTempInfix + RandomSuffix();
+        temp_name = name + kTempInfix + link::RandomSuffix();
         // Private: 0600, and less where the umask says so.
         temp = link::Fd(::openat(dir.get(), temp_name.c_str(),
                                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,

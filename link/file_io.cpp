@@ -18,6 +18,8 @@ namespace {
 
 constexpr int kSafeFlags = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
+}  // namespace
+
 // Six letters and digits, as mkstemp's: random where the kernel gives
 // randomness, else from the time and the pid.
 std::string RandomSuffix() {
@@ -39,8 +41,6 @@ std::string RandomSuffix() {
     for (unsigned char b : bytes) out += kChars[b % (sizeof kChars - 1)];
     return out;
 }
-
-}  // namespace
 
 void Fd::reset(int fd) {
     if (fd_ >= 0) ::close(fd_);

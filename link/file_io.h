@@ -25,6 +25,10 @@
 
 namespace torvik::link {
 
+// Six letters and digits, as mkstemp's, for a temporary file's name:
+// random where the kernel gives randomness, else from the time and the pid.
+std::string RandomSuffix();
+
 class Fd {
   public:
     explicit Fd(int fd = -1) : fd_(fd) {}

@@ -49,23 +49,23 @@ def test_normalize_settings_refused(text):
         t.normalize_settings(text)
 
 
-@pytest.mark.parametrize('spec, slots, text', [
+@pytest.mark.parametrize('given, slots, text', [
     ('1-3,7', [1, 2, 3, 7], '1-3,7'),
     ([5, '10-12', 0], [5, 10, 11, 12, 0], '5,10-12,0'),
     (17, [17], '17'),
     ('3,1-3', [3, 1, 2], '3,1-2'),
     ('0-1000', list(range(1001)), '0-1000'),
 ])
-def test_slot_lists(spec, slots, text):
-    assert t.parse_slot_list(spec) == slots
+def test_slot_lists(given, slots, text):
+    assert t.parse_slot_list(given) == slots
     assert t.slot_list_text(slots) == text
     assert t.parse_slot_list(text) == slots
 
 
-@pytest.mark.parametrize('spec', ['', '1001', '3-1', 'a', '1,,2', '-1', [True]])
-def test_slot_lists_refused(spec):
+@pytest.mark.parametrize('given', ['', '1001', '3-1', 'a', '1,,2', '-1', [True]])
+def test_slot_lists_refused(given):
     with pytest.raises(ValueError):
-        t.parse_slot_list(spec)
+        t.parse_slot_list(given)
 
 
 @pytest.mark.parametrize('form', sorted(FORMS))

@@ -54,7 +54,7 @@ TEMPLATE_FORMAT = 'torvik-templates'
 STOP_GRACE = 30
 KILL_GRACE = 10
 
-# The options every module takes, as Ansible argument specs.
+# The options every module takes, in Ansible's argument form.
 LINK_ARGUMENT_SPEC = dict(
     port=dict(type='str'),
     settings_file=dict(type='path'),
@@ -157,15 +157,15 @@ def link_arguments(params):
     return args
 
 
-def parse_slot_list(spec):
+def parse_slot_list(given):
     """Slot numbers of "1-3,7" (or a list of numbers and ranges), in order,
     repeats dropped; ValueError outside 0..1000 or on another form."""
-    if isinstance(spec, int) and not isinstance(spec, bool):
-        items = [str(spec)]
-    elif isinstance(spec, (list, tuple)):
-        items = [str(s) for s in spec]
+    if isinstance(given, int) and not isinstance(given, bool):
+        items = [str(given)]
+    elif isinstance(given, (list, tuple)):
+        items = [str(s) for s in given]
     else:
-        items = str(spec).split(',')
+        items = str(given).split(',')
     slots = []
     for item in items:
         for part in str(item).split(','):
